@@ -1,0 +1,3 @@
+#include "app/TarvoFernhallApp.h"
+
+START_JUCE_APPLICATION (TarvoFernhallApp)
