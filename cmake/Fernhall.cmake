@@ -109,8 +109,8 @@ endfunction()
 #   fernhall_add_gtest(name SOURCES a.cpp ... LIBS lib ... [LABELS l ...])
 function(fernhall_add_gtest name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
-    add_executable(${name} ${ARG_SOURCES})
-    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock fernhall_warnings)
+    add_executable(${name} ${ARG_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/TestMain.cpp)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} fernhall_juce GTest::gtest GTest::gmock fernhall_warnings)
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60

@@ -13,8 +13,8 @@ namespace
 
         CacheFolders()
         {
-            mascots.createDirectories();
-            banners.createDirectories();
+            mascots.createDirectory();
+            banners.createDirectory();
             root.getChildFile ("registry-cache.json").replaceWithText ("{\"secret\":1}");
             mascots.getChildFile ("a.svg").replaceWithText ("<svg id='a'/>");
             mascots.getChildFile ("a.mjs").replaceWithText ("export const x = 1;");
