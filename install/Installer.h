@@ -9,6 +9,8 @@
 #include <juce_core/juce_core.h>
 
 #include <array>
+#include <atomic>
+#include <cstring>
 #include <memory>
 
 namespace hub
@@ -49,8 +51,11 @@ namespace hub
             void progress (juce::URL::DownloadTask*, juce::int64 bytesDownloaded, juce::int64 totalLength) override;
             void finished (juce::URL::DownloadTask*, bool success) override;
 
+            // Stops forwarding; used when a cancelled download is left to end on its own.
+            void disconnect() { owner = nullptr; }
+
         private:
-            Installer* owner;
+            std::atomic<Installer*> owner;
         };
 
         // What the installer is wired to. Everything defaults to the product's own
@@ -90,6 +95,10 @@ namespace hub
         // dots) is left.
         static juce::String safeFileName (const juce::String& name);
 
+        // The same for raw bytes, which need not be valid UTF-8 (invalid sequences
+        // are dropped).
+        static juce::String safeFileNameFromBytes (const char* data, size_t size);
+
         // "downloads" inside the application-data folder, created if missing.
         static juce::File downloadDir();
         static juce::File downloadDirIn (const juce::File& appData);
@@ -106,6 +115,10 @@ namespace hub
         // the address does not begin with "https://".
         static juce::String hostOf (const juce::String& url);
 
+        // True when `url` is https and names exactly `host` (any letter case; a port,
+        // path or query may follow). An address with a user part is refused.
+        static bool isVendorAddress (const juce::String& url, const juce::String& host);
+
         static constexpr int stopWaitMs = 15000;
         static constexpr int maxAttempts = 3;
         static constexpr int maxFileNameLength = 120;
@@ -117,14 +130,23 @@ namespace hub
 
         void setStage (InstallProgress::Stage stage, const juce::String& message, int attempt);
         void finish (InstallProgress::Stage stage, const juce::String& message, const juce::String& error);
-        void writeLogLine (const InstallProgress& snapshot);
+        void writeLogLine (const InstallProgress& snapshot, bool withExitCode);
         bool pause (int ms);
         void onProgress (juce::int64 bytes, juce::int64 total);
 
         void runInstall (const juce::File& target);
         void runCopy (const Request& req, const juce::String& name, const juce::File& target);
 
+        // One download attempt: the framework's task and the listener it reports to.
+        // The task is declared last so that it goes first.
+        struct Download
+        {
+            std::unique_ptr<Sink> sink;
+            std::unique_ptr<juce::URL::DownloadTask> task;
+        };
+
         Setup setup;
+        std::unique_ptr<Download> retired;   // a cancelled download still winding down
         juce::CriticalSection lock;
         InstallProgress progressRecord;
         Request storedRequest;

@@ -50,6 +50,12 @@ namespace hub
         static RemovalPlan plan (const juce::String& bundleId,
                                  const std::vector<InstallScan::SearchPath>& searchPaths);
 
+        // Why a scanned bundle must not be deleted ("not there any more", "is a link, not
+        // a plug-in", "not a plug-in bundle", "not in a plug-in folder", "cannot be read",
+        // "not a TARVO plug-in"); empty when it may be.
+        static juce::String skipReason (const InstalledArtifact& candidate,
+                                        const std::vector<InstallScan::SearchPath>& searchPaths);
+
         // The plan over this uninstaller's folders.
         RemovalPlan planFor (const juce::String& bundleId) const;
 

@@ -34,5 +34,9 @@ namespace hub
         // This platform's launcher: on macOS /usr/bin/open -W <package>. Other systems
         // have no installer application for these packages and report a launch failure.
         static std::shared_ptr<SystemInstaller> createSystem();
+
+        // A launcher that runs `command` followed by the package's full path (no shell
+        // involved). An empty command never starts.
+        static std::shared_ptr<SystemInstaller> createLauncher (const juce::StringArray& command);
     };
 }
