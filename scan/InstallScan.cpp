@@ -1,6 +1,7 @@
 #include "scan/InstallScan.h"
 
 #include <climits>
+#include <limits>
 
 namespace hub
 {
@@ -72,38 +73,7 @@ namespace hub
             if (! f.loadFileAsData (data))
                 return {};
 
-            auto* bytes = static_cast<const char*> (data.getData());
-            const auto n = data.getSize();
-            if (juce::CharPointer_UTF8::isValidString (bytes, (int) n))
-                return juce::String::fromUTF8 (bytes, (int) n);
-
-            juce::String cleaned;
-            cleaned.preallocateBytes (n);
-            for (size_t i = 0; i < n; ++i)
-            {
-                const auto b = (unsigned char) bytes[i];
-                cleaned << (b < 0x80 ? (juce::juce_wchar) b : (juce::juce_wchar) '?');
-            }
-            return cleaned;
-        }
-
-        // A cheap upper bound of the element nesting of an XML text, so that hostile
-        // files never reach the parser's recursion.
-        bool xmlTooDeep (const juce::String& text, int limit)
-        {
-            int depth = 0;
-            for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p)
-            {
-                if (*p != '<')
-                    continue;
-                const auto next = *(p + 1);
-                if (next == '/')
-                    --depth;
-                else if (next != '?' && next != '!')
-                    if (++depth > limit)
-                        return true;
-            }
-            return false;
+            return InstallScan::textFromBytes (static_cast<const char*> (data.getData()), data.getSize());
         }
 
         bool jsonTooDeep (const juce::String& text, int limit)
@@ -134,6 +104,23 @@ namespace hub
         }
 
         constexpr int maxNesting = 256;
+    }
+
+    juce::String InstallScan::textFromBytes (const char* bytes, size_t size)
+    {
+        if (size > (size_t) std::numeric_limits<int>::max())
+            return {};
+        if (juce::CharPointer_UTF8::isValidString (bytes, (int) size))
+            return juce::String::fromUTF8 (bytes, (int) size);
+
+        juce::String cleaned;
+        cleaned.preallocateBytes (size);
+        for (size_t i = 0; i < size; ++i)
+        {
+            const auto b = (unsigned char) bytes[i];
+            cleaned << (b < 0x80 ? (juce::juce_wchar) b : (juce::juce_wchar) '?');
+        }
+        return cleaned;
     }
 
     int InstallScan::compareVersions (const juce::String& a, const juce::String& b)
@@ -172,39 +159,219 @@ namespace hub
         return best;
     }
 
+    namespace
+    {
+        // A small XML reader for property lists. It walks the text once, with no
+        // recursion, and answers the value after the first matching key of the root's
+        // first "dict" child. A document that is not complete (unclosed elements,
+        // broken markup) gives nothing. The framework's general XML parser is not used
+        // here: some malformed property lists made it loop forever.
+        class PlistScanner
+        {
+        public:
+            PlistScanner (const juce::String& textIn, const juce::String& keyIn)
+                : text (textIn.toStdString()), key (keyIn) {}
+
+            juce::String run()
+            {
+                size_t i = 0;
+                const size_t n = text.size();
+                bool rootClosed = false;
+
+                while (i < n && ! rootClosed)
+                {
+                    if (text[i] != '<')
+                    {
+                        const auto next = text.find ('<', i);
+                        const auto end = next == std::string::npos ? n : next;
+                        if (depth == 0)
+                        {
+                            // Only white space may stand outside the root element.
+                            for (size_t k = i; k < end; ++k)
+                                if (! isSpace (text[k]) && ! (k < 3 && (unsigned char) text[k] >= 0x80))
+                                    return {};
+                        }
+                        else
+                            addText (decodeEntities (text.substr (i, end - i)));
+                        i = end;
+                        continue;
+                    }
+
+                    if (text.compare (i, 4, "<!--") == 0)
+                    {
+                        const auto close = text.find ("-->", i + 4);
+                        if (close == std::string::npos) return {};
+                        i = close + 3;
+                    }
+                    else if (text.compare (i, 9, "<![CDATA[") == 0)
+                    {
+                        const auto close = text.find ("]]>", i + 9);
+                        if (close == std::string::npos || depth == 0) return {};
+                        addText (text.substr (i + 9, close - i - 9));
+                        i = close + 3;
+                    }
+                    else if (text.compare (i, 2, "<?") == 0)
+                    {
+                        const auto close = text.find ("?>", i + 2);
+                        if (close == std::string::npos) return {};
+                        i = close + 2;
+                    }
+                    else if (text.compare (i, 2, "<!") == 0)
+                    {
+                        // A document type declaration, possibly with an internal subset.
+                        const auto bracket = text.find ('[', i);
+                        const auto gt = text.find ('>', i);
+                        if (gt == std::string::npos) return {};
+                        if (bracket != std::string::npos && bracket < gt)
+                        {
+                            const auto close = text.find ("]>", bracket);
+                            if (close == std::string::npos) return {};
+                            i = close + 2;
+                        }
+                        else
+                            i = gt + 1;
+                    }
+                    else if (text.compare (i, 2, "</") == 0)
+                    {
+                        const auto gt = text.find ('>', i);
+                        if (gt == std::string::npos || depth == 0) return {};
+                        closeElement();
+                        i = gt + 1;
+                        if (depth == 0)
+                            rootClosed = true;
+                    }
+                    else
+                    {
+                        // A start tag: its name, then attributes up to ">" or "/>".
+                        size_t j = i + 1;
+                        while (j < n && ! isSpace (text[j]) && text[j] != '>' && text[j] != '/')
+                            ++j;
+                        const auto name = text.substr (i + 1, j - i - 1);
+                        if (name.empty()) return {};
+                        char quote = 0;
+                        for (; j < n; ++j)
+                        {
+                            const char c = text[j];
+                            if (quote != 0) { if (c == quote) quote = 0; }
+                            else if (c == '"' || c == '\'') quote = c;
+                            else if (c == '>') break;
+                        }
+                        if (j >= n) return {};
+                        const bool empty = text[j - 1] == '/';
+                        if (depth == 0 && rootSeen) return {};
+                        openElement (name);
+                        if (empty)
+                            closeElement();
+                        i = j + 1;
+                        if (depth == 0)
+                            rootClosed = true;
+                    }
+
+                    if (depth > maxDepth)
+                        return {};
+                }
+
+                return rootClosed ? answer : juce::String();
+            }
+
+        private:
+            static bool isSpace (char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+            static juce::String decodeEntities (const std::string& raw)
+            {
+                if (raw.find ('&') == std::string::npos)
+                    return juce::String::fromUTF8 (raw.data(), (int) raw.size());
+
+                juce::String out;
+                size_t i = 0;
+                while (i < raw.size())
+                {
+                    const auto amp = raw.find ('&', i);
+                    const auto stop = amp == std::string::npos ? raw.size() : amp;
+                    out << juce::String::fromUTF8 (raw.data() + i, (int) (stop - i));
+                    if (amp == std::string::npos) break;
+                    const auto semi = raw.find (';', amp);
+                    if (semi == std::string::npos || semi - amp > 12)
+                    {
+                        out << "&";
+                        i = amp + 1;
+                        continue;
+                    }
+                    const auto entity = raw.substr (amp + 1, semi - amp - 1);
+                    juce::juce_wchar c = 0;
+                    if (entity == "lt") c = '<';
+                    else if (entity == "gt") c = '>';
+                    else if (entity == "amp") c = '&';
+                    else if (entity == "quot") c = '"';
+                    else if (entity == "apos") c = '\'';
+                    else if (entity.size() > 1 && entity[0] == '#')
+                    {
+                        const bool hex = entity[1] == 'x' || entity[1] == 'X';
+                        const auto digits = juce::String (entity.substr (hex ? 2 : 1));
+                        const auto value = hex ? digits.getHexValue32() : digits.getIntValue();
+                        if (value > 0 && value <= 0x10ffff && ! (value >= 0xd800 && value <= 0xdfff))
+                            c = (juce::juce_wchar) value;
+                    }
+                    if (c != 0) { out << juce::String::charToString (c); i = semi + 1; }
+                    else        { out << "&"; i = amp + 1; }
+                }
+                return out;
+            }
+
+            void openElement (const std::string& name)
+            {
+                ++depth;
+                if (depth == 1)
+                    rootSeen = true;
+                else if (depth == 2 && ! dictSeen && juce::String (name).equalsIgnoreCase ("dict"))
+                    dictSeen = inDict = true;
+                else if (depth == 3 && inDict && ! done)
+                {
+                    if (awaitingValue)       { capturing = true; capture = {}; captureIsValue = true; }
+                    else if (juce::String (name).equalsIgnoreCase ("key")) { capturing = true; capture = {}; captureIsValue = false; }
+                }
+            }
+
+            void closeElement()
+            {
+                if (depth == 3 && capturing)
+                {
+                    capturing = false;
+                    if (captureIsValue)
+                    {
+                        answer = capture.trim();
+                        done = true;
+                    }
+                    else if (capture.trim() == key)
+                        awaitingValue = true;
+                }
+                if (depth == 2 && inDict)
+                    inDict = false;
+                --depth;
+            }
+
+            void addText (const juce::String& t)
+            {
+                if (capturing)
+                    capture << t;
+            }
+
+            static constexpr int maxDepth = 256;
+            std::string text;
+            juce::String key, answer, capture;
+            int depth = 0;
+            bool rootSeen = false, dictSeen = false, inDict = false;
+            bool capturing = false, captureIsValue = false, awaitingValue = false, done = false;
+        };
+    }
+
     juce::String InstallScan::readPlistStringFromText (const juce::String& text, const juce::String& key)
     {
         // Without the key's text (or an entity that could spell it) there is nothing to
-        // find; this skips the parse for the many foreign bundles a scan opens.
+        // find; this skips the walk for the many foreign bundles a scan opens.
         if (key.isEmpty() || (! text.contains (key) && ! text.containsChar ('&')))
             return {};
-        if (xmlTooDeep (text, maxNesting))
-            return {};
-
-        juce::XmlDocument doc (text);
-        auto root = doc.getDocumentElement();
-        if (root == nullptr)
-            return {};
-
-        const juce::XmlElement* dict = nullptr;
-        for (auto* child : root->getChildIterator())
-            if (child->getTagName().equalsIgnoreCase ("dict")) { dict = child; break; }
-        if (dict == nullptr)
-            return {};
-
-        for (auto* child : dict->getChildIterator())
-        {
-            if (! child->isTextElement() && child->getTagName().equalsIgnoreCase ("key")
-                && child->getAllSubText().trim() == key)
-            {
-                // The next element sibling (text between elements is skipped).
-                for (auto* next = child->getNextElement(); next != nullptr; next = next->getNextElement())
-                    if (! next->isTextElement())
-                        return next->getAllSubText().trim();
-                return {};
-            }
-        }
-        return {};
+        return PlistScanner (text, key).run();
     }
 
     juce::String InstallScan::readPlistString (const juce::File& plist, const juce::String& key)

@@ -54,6 +54,10 @@ namespace hub
         static std::vector<InstalledArtifact> scan (const std::vector<SearchPath>& paths,
                                                     const juce::StringArray& bundleIds);
 
+        // Text of bytes read from disk or the network: valid UTF-8 as it is, otherwise
+        // with every byte above ASCII replaced by "?".
+        static juce::String textFromBytes (const char* bytes, size_t size);
+
         // Files larger than this are not read; they count as missing.
         static constexpr juce::int64 maxReadBytes = 1024 * 1024;
     };

@@ -78,6 +78,12 @@ TEST (PlistReader, HostileFilesGiveEmptyValues)
     auto bin = binaryPlist();
     f.replaceWithData (bin.getData(), bin.getSize());
     EXPECT_EQ (InstallScan::readPlistString (f, "CFBundleIdentifier"), "");
+
+    // Broken markup with stray processing instructions: once made the reader loop forever.
+    juce::MemoryOutputStream broken;
+    ASSERT_TRUE (juce::Base64::convertFromBase64 (broken, "PD95bG0gI2Vyc2lvbj0iMS4wIj8+PHBsaXN0IHZlcnNpb249IjEuMCI+PGRpY3Q+PGtleT5DRjw/eG1yc3N0cmluZz48a2V5PkE8L2s+aXluZWU8dGdlcj4xPC9pbnRlZ2VyPDd4bWwgdmVyc2lvbj0iMS4wIj8+HHBsaXN0IHZlcnNpb249IjEuQnUwIj48L2RpY24="));
+    f.replaceWithData (broken.getData(), broken.getDataSize());
+    EXPECT_EQ (InstallScan::readPlistString (f, "CFBundleIdentifier"), "");
 }
 
 TEST (ModuleInfo, Variants)
