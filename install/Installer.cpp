@@ -1,6 +1,7 @@
 #include "install/Installer.h"
 
 #include "install/SignatureCheck.h"
+#include "install/Utf8Text.h"
 
 #include <juce_events/juce_events.h>
 
@@ -44,52 +45,6 @@ namespace hub
             if (auto loc = classificationLocale())
                 return ::iswalnum_l ((wint_t) c, loc) != 0;
             return std::iswalnum ((wint_t) c) != 0;
-        }
-
-        // Strict UTF-8 decoding of raw bytes; anything that is not a well-formed,
-        // shortest-form scalar value becomes U+FFFD.
-        juce::Array<juce::juce_wchar> decodeUtf8 (const char* data, size_t size)
-        {
-            juce::Array<juce::juce_wchar> out;
-            out.ensureStorageAllocated ((int) juce::jmin (size, (size_t) 1 << 20));
-            auto* s = reinterpret_cast<const unsigned char*> (data);
-            size_t i = 0;
-            while (i < size)
-            {
-                const unsigned c = s[i];
-                if (c < 0x80) { out.add ((juce::juce_wchar) c); ++i; continue; }
-
-                int extra = 0;
-                unsigned value = 0, minimum = 0;
-                if ((c & 0xe0) == 0xc0)      { extra = 1; value = c & 0x1f; minimum = 0x80; }
-                else if ((c & 0xf0) == 0xe0) { extra = 2; value = c & 0x0f; minimum = 0x800; }
-                else if ((c & 0xf8) == 0xf0) { extra = 3; value = c & 0x07; minimum = 0x10000; }
-                else { out.add (0xfffd); ++i; continue; }
-
-                if (i + (size_t) extra >= size)
-                {
-                    out.add (0xfffd);
-                    ++i;
-                    continue;
-                }
-
-                bool good = true;
-                for (int k = 1; k <= extra; ++k)
-                {
-                    const unsigned cc = s[i + (size_t) k];
-                    if ((cc & 0xc0) != 0x80) { good = false; break; }
-                    value = (value << 6) | (cc & 0x3f);
-                }
-                if (! good || value < minimum || value > 0x10ffff || (value >= 0xd800 && value <= 0xdfff))
-                {
-                    out.add (0xfffd);
-                    ++i;
-                    continue;
-                }
-                out.add ((juce::juce_wchar) value);
-                i += (size_t) extra + 1;
-            }
-            return out;
         }
 
         bool isWhite (juce::juce_wchar c)
@@ -192,7 +147,7 @@ namespace hub
 
     juce::String Installer::safeFileNameFromBytes (const char* data, size_t size)
     {
-        auto chars = decodeUtf8 (data, size);
+        auto chars = Utf8Text::decode (data, size);
 
         // Last part of a path, "\" counting as "/".
         int lastSlash = -1;
@@ -204,22 +159,20 @@ namespace hub
 
         juce::Array<juce::juce_wchar> kept;
         for (auto c : chars)
-            if (c == ' ' || c == '-' || c == '.' || c == '_' || (c != 0xfffd && isLetterOrDigit (c)))
+            if (c == ' ' || c == '-' || c == '.' || c == '_' || (c != Utf8Text::replacement && isLetterOrDigit (c)))
                 kept.add (c);
         trim (kept);
 
+        // At most 120 characters; trimmed again, since a cut can leave white space at the end.
+        kept.removeRange (maxFileNameLength, kept.size());
+        trim (kept);
         bool onlyDots = true;
         for (auto c : kept)
             onlyDots = onlyDots && c == '.';
         if (kept.isEmpty() || onlyDots)
             return {};
 
-        kept.removeRange (maxFileNameLength, kept.size());
-        juce::String result;
-        result.preallocateBytes ((size_t) kept.size() * 4);
-        for (auto c : kept)
-            result += juce::String::charToString (c);
-        return result;
+        return Utf8Text::fromCodePoints (kept);
     }
 
     juce::File Installer::downloadDirIn (const juce::File& appData)

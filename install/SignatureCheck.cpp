@@ -1,4 +1,5 @@
 #include "install/SignatureCheck.h"
+#include "install/Utf8Text.h"
 
 namespace hub
 {
@@ -49,9 +50,10 @@ namespace hub
         return fromOutput (out.text, out.exitCode, teamId);
     }
 
-    SignatureCheck SignatureCheck::fromOutput (const juce::String& output, int exitCode, const juce::String& teamId)
+    SignatureCheck SignatureCheck::fromOutput (const juce::String& rawOutput, int exitCode, const juce::String& teamId)
     {
         SignatureCheck r;
+        const auto output = Utf8Text::sanitise (rawOutput);
 
         forEachLine (output, [&] (const juce::String& raw)
         {

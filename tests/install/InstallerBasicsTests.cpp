@@ -43,6 +43,10 @@ TEST (SafeFileName, LongNamesAreCutTo120Characters)
     EXPECT_EQ (cleaned.length(), 120);
     EXPECT_EQ (cleaned, juce::String::repeatedString ("a", 120));
 
+    // The cut never leaves white space at the end.
+    auto spaced = juce::String::repeatedString ("b", 119) + "   tail.pkg";
+    EXPECT_EQ (Installer::safeFileName (spaced), juce::String::repeatedString ("b", 119));
+
     // Counted in characters, not bytes.
     auto umlauts = juce::String::repeatedString (juce::String::fromUTF8 ("\xc3\xa4"), 200);
     EXPECT_EQ (Installer::safeFileName (umlauts).length(), 120);

@@ -114,6 +114,14 @@ TEST (SignatureVerdict, HugeOrUnbrokenOutputIsRefusedWithoutTrouble)
     EXPECT_FALSE (b.ok);
     EXPECT_EQ (b.message, notVendor);
 
+    // Bytes that are not UTF-8 (a checker printing raw file names) are read as
+    // replacement characters; the rest of the report still counts.
+    const char raw[] = "Status: si\xff\xfe gned by x\r\t\xf4\x90\x80\x80\xd1\xd1\xd1\xff\n\xe1tu\xd1";
+    auto d = hub::SignatureCheck::fromOutput (juce::String (juce::CharPointer_UTF8 (raw)), 0);
+    EXPECT_FALSE (d.ok);
+    auto e = hub::SignatureCheck::fromOutput (juce::String (juce::CharPointer_UTF8 ("\xc3")) + test::signedReport(), 0);
+    EXPECT_TRUE (e.ok);
+
     auto c = hub::SignatureCheck::fromOutput (test::signedReport() + juce::String::repeatedString ("x", 4 << 20), 0);
     EXPECT_TRUE (c.ok) << "trailing noise after a good report does not change the verdict";
 }
