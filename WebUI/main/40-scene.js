@@ -1,7 +1,8 @@
 // The display's pixel-art scene: sky, moon (or sun by day), ridges, fog, the camp
 // fire, and the seeded stars, ground lines and stones. The scene graphic is built
 // once into #display; the seeding uses a fixed generator so every start shows the
-// same sky. The animations are stepped CSS keyframes in the application sheet.
+// same sky. Stars, fog and fire move in whole steps driven by one clock (below);
+// with reduced motion requested the scene stands still.
 //
 // Offers on window.Fernhall.scene:
 //   seed()          fills stars, lines and stones once (no-op when already filled)
@@ -143,9 +144,164 @@
     return true;
   }
 
-  F.scene = { seed: seed, svg: svg, reducedMotion: reducedMotion, generator: generator };
+  // --- motion ------------------------------------------------------------------
+  // The scene moves in whole steps, so instead of per-frame animations one clock
+  // works out every element's current step and writes only what changed: the page
+  // is styled and painted a few times a second rather than on every frame.
+  // Each track: elements, period (ms), delay (ms, negative = already running),
+  // and the look at a phase p in [0, 1) as {o: opacity, v: visible, tx, ty, s: scale}.
+
+  const stepped = (p, n) => Math.floor(p * n) / n;
+
+  const LOOKS = {
+    twinkle: (p) => ({ o: p < 0.58 ? 1 : 0.3 }),
+    shoot: (p) => {
+      if (p < 0.01 || p >= 0.09) return { o: 0 };
+      const k = stepped((p - 0.01) / 0.08, 14);
+      return { o: 1, tx: -54 * k, ty: 20 * k };
+    },
+    fog: (p) => ({ tx: -26 * stepped(p, 38) }),
+    fogB: (p) => ({ tx: -26 * stepped(p, 52) }),
+    flame: (p) => ({ v: p < 0.25 }),
+    glow: (p) => ({ o: p < 0.46 ? 0.16 : p < 0.73 ? 0.11 : 0.19 }),
+    spark: (p) => {
+      const k = stepped(p, 8);
+      if (k < 0.12) return { o: 0, ty: 0 };
+      const q = (k - 0.12) / 0.88;
+      return { o: +(0.9 * (1 - q)).toFixed(3), ty: -15 * k };
+    },
+    smoke: (p) => {
+      const k = stepped(p, 10);
+      if (k < 0.15) return { o: +(0.35 * k / 0.15).toFixed(3), s: 0.6 + 0.1 * k / 0.15 };
+      const q = (k - 0.15) / 0.85;
+      return { o: +(0.35 * (1 - q)).toFixed(3), tx: -4 * q, ty: -22 * q, s: 0.7 + 0.9 * q };
+    }
+  };
+
+  // Back-and-forth tracks fold the phase: 0 -> 1 -> 0 over two periods.
+  function phaseAt(track, t) {
+    const u = (t - track.delay) / track.period;
+    if (!track.alternate) return u - Math.floor(u);
+    const w = (u + (track.reverse ? 1 : 0)) % 2;
+    const f = w < 0 ? w + 2 : w;
+    return f <= 1 ? Math.min(f, 0.999999) : 2 - f;
+  }
+
+  function tracks(scene) {
+    const list = [];
+    const add = function (sel, look, period, delay, extra) {
+      scene.querySelectorAll(sel).forEach(function (node) {
+        list.push(Object.assign({ node: node, look: LOOKS[look], period: period, delay: delay, last: '' }, extra || {}));
+      });
+    };
+    scene.querySelectorAll('.star.tw').forEach(function (node) {
+      const d = parseFloat(node.style.animationDelay) || 0;
+      list.push({ node: node, look: LOOKS.twinkle, period: 3400, delay: d * 1000, last: '' });
+    });
+    add('.shoot', 'shoot', 12000, 0);
+    add('.fog.a', 'fog', 38000, 0, { alternate: true });
+    add('.fog.b', 'fogB', 52000, 0, { alternate: true, reverse: true });
+    ['f1', 'f2', 'f3', 'f4'].forEach(function (f, i) { add('.flame.' + f, 'flame', 480, -120 * i); });
+    add('.glow', 'glow', 960, 0);
+    add('.spark.a', 'spark', 1600, 0);
+    add('.spark.b', 'spark', 1600, -600);
+    add('.spark.c', 'spark', 1600, -1100);
+    add('.smoke.a', 'smoke', 3200, 0);
+    add('.smoke.b', 'smoke', 3200, -1400);
+    return list;
+  }
+
+  function apply(track, look) {
+    const n = track.node;
+    let tr = '';
+    if (look.tx || look.ty) tr += 'translate(' + (+(look.tx || 0).toFixed(2)) + ' ' + (+(look.ty || 0).toFixed(2)) + ')';
+    if (look.s != null) tr += ' scale(' + look.s.toFixed(3) + ')';
+    const key = (look.o != null ? look.o : '') + '|' + (look.v != null ? look.v : '') + '|' + tr;
+    if (key === track.last) return false;
+    track.last = key;
+    if (look.o != null) n.style.opacity = String(look.o);
+    if (look.v != null) n.style.visibility = look.v ? 'visible' : 'hidden';
+    if (look.s != null) {
+      // Scaled about the bottom centre of the puff.
+      const b = track.box || (track.box = n.getBBox());
+      const cx = b.x + b.width / 2, cy = b.y + b.height;
+      n.setAttribute('transform', 'translate(' + (+(look.tx || 0).toFixed(2)) + ' ' + (+(look.ty || 0).toFixed(2)) + ') ' +
+        'translate(' + cx + ' ' + cy + ') scale(' + look.s.toFixed(3) + ') translate(' + (-cx) + ' ' + (-cy) + ')');
+    } else if (tr) {
+      n.setAttribute('transform', tr);
+    } else if (n.hasAttribute('transform')) {
+      n.removeAttribute('transform');
+    }
+    return true;
+  }
+
+  // One beat drives the scene and every mascot's steps, so that all changes of a
+  // moment land in the same frame: the cost of an idle page is set by how many
+  // frames it draws per second, far more than by what changes in them.
+  const BEAT_MS = 110;
+  let beat = null;
+  let clockTracks = null;
+  let t0 = 0;
+  const beatFns = new Set();
+
+  function tick(now) {
+    let changed = 0;
+    if (clockTracks) for (const track of clockTracks) if (apply(track, track.look(phaseAt(track, now)))) changed++;
+    return changed;
+  }
+
+  function onBeat() {
+    if (document.hidden) return;
+    tick(performance.now() - t0);
+    beatFns.forEach(function (fn) {
+      try { fn(); } catch (e) { /* one figure's fault must not stop the others */ }
+    });
+  }
+
+  function ensureBeat() {
+    if (beat || reducedMotion) return;
+    t0 = performance.now();
+    beat = setInterval(onBeat, BEAT_MS);
+  }
+
+  // Calls fn on every beat until the returned function is called.
+  function everyBeat(fn) {
+    beatFns.add(fn);
+    ensureBeat();
+    return function () { beatFns.delete(fn); };
+  }
+
+  function startMotion() {
+    if (reducedMotion || clockTracks) return false;
+    const scene = svg();
+    if (!scene) return false;
+    clockTracks = tracks(scene);
+    ensureBeat();
+    tick(performance.now() - t0);
+    return true;
+  }
+
+  function stopMotion() {
+    clockTracks = null;
+    beatFns.clear();
+    if (beat) clearInterval(beat);
+    beat = null;
+  }
+
+  F.scene = {
+    seed: seed, svg: svg, reducedMotion: reducedMotion, generator: generator,
+    startMotion: startMotion, stopMotion: stopMotion, everyBeat: everyBeat, beatMs: BEAT_MS,
+    looks: LOOKS, phaseAt: phaseAt,
+    // For inspection: the look of every moving part at time t (ms) after the start.
+    lookAt: function (t) {
+      return (clockTracks || []).map(function (tr) {
+        return Object.assign({ part: tr.node.getAttribute('class') }, tr.look(phaseAt(tr, t)));
+      });
+    }
+  };
 
   // The bundle is deferred, so the markup is parsed by now.
-  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', seed);
-  else seed();
+  function begin() { seed(); startMotion(); }
+  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', begin);
+  else begin();
 })();

@@ -77,25 +77,37 @@
       this.timers = new Set();
       this.selected = false;
       this.hovered = false;
-      this.lastSvg = null;
+      this.frames = new Map();
+      this.shownKey = null;
+      this.frameImg = null;
+      this.sayW = 0;
       this.flyer = false;
     }
 
-    // Timers all go through these so destroy() can clear every one of them.
+    // Timers all go through these so destroy() can clear every one of them. A delay
+    // ends on the first beat after it has passed, so its change shares that frame.
     later(fn, ms) {
-      const t = setTimeout(() => { this.timers.delete(t); fn(); }, ms);
-      this.timers.add(t);
-      return t;
+      const due = performance.now() + ms;
+      const off = F.scene.everyBeat(() => {
+        if (performance.now() < due) return;
+        off();
+        this.timers.delete(off);
+        fn();
+      });
+      this.timers.add(off);
+      return off;
     }
-    every(fn, ms) {
-      const t = setInterval(fn, ms);
-      this.timers.add(t);
-      return t;
+    // Steps run on the scene's shared beat (every 110 ms), so all figures and the
+    // fire change in the same frames. The returned handle stops it.
+    every(fn) {
+      const off = F.scene.everyBeat(fn);
+      this.timers.add(off);
+      return off;
     }
     stop(t) {
       if (t == null) return;
-      clearTimeout(t);
-      clearInterval(t);
+      if (typeof t === 'function') t();
+      else clearTimeout(t);
       this.timers.delete(t);
     }
 
@@ -156,14 +168,31 @@
       return { pose: this.state === 'walk' ? WALK_POSES[this.step % 4] : 'stand', blink: this.blink };
     }
 
+    // Each distinct frame is drawn once into an image of its SVG markup; showing a
+    // frame again only swaps the picture, so a step costs no parsing or re-rasterising.
     render() {
       if (!this.draw) return;
-      let markup = '';
-      try { markup = String(this.draw(this.pose()) || ''); } catch (e) { markup = ''; }
-      if (markup !== this.lastSvg) {
-        this.lastSvg = markup;
-        this.inner.innerHTML = markup;
+      const options = this.pose();
+      const key = JSON.stringify(options);
+      if (key === this.shownKey) return;
+      this.shownKey = key;
+      let url = this.frames.get(key);
+      if (url === undefined) {
+        let markup = '';
+        try { markup = String(this.draw(options) || ''); } catch (e) { markup = ''; }
+        url = markup ? URL.createObjectURL(new Blob([markup], { type: 'image/svg+xml' })) : '';
+        this.frames.set(key, url);
       }
+      if (!this.frameImg) {
+        this.frameImg = document.createElement('img');
+        this.frameImg.className = 'frame';
+        this.frameImg.alt = '';
+        this.frameImg.draggable = false;
+        this.inner.appendChild(this.frameImg);
+        this.fig.classList.add('drawn');
+      }
+      if (url) this.frameImg.src = url;
+      else this.frameImg.removeAttribute('src');
     }
 
     place() {
@@ -174,8 +203,12 @@
       this.placeSay();
     }
 
+    // The bubble's width is measured once (its texts do not change), so moving the
+    // figure never forces a layout.
     placeSay() {
-      const g = placeBubble(this.say.offsetWidth, this.x, displayWidth());
+      if (!this.sayW) this.sayW = this.say.offsetWidth;
+      if (!this.width) this.width = displayWidth();
+      const g = placeBubble(this.sayW, this.x, this.width);
       this.say.style.left = g.left + 'px';
       this.say.style.setProperty('--tail', g.tail + 'px');
     }
@@ -201,7 +234,8 @@
     }
 
     walk() {
-      const t = this.walkTarget(displayWidth());
+      this.width = displayWidth();
+      const t = this.walkTarget(this.width);
       if (Math.abs(t - this.x) < 24) { this.idle(); return; }
       this.tx = t;
       this.dir = t > this.x ? 1 : -1;
@@ -215,7 +249,7 @@
         this.render();
         this.place();
         if (arrived) this.idle();
-      }, 110);
+      });
     }
 
     scheduleBlink() {
@@ -239,8 +273,10 @@
     }
 
     destroy() {
-      this.timers.forEach((t) => { clearTimeout(t); clearInterval(t); });
+      this.timers.forEach((t) => { if (typeof t === 'function') t(); else clearTimeout(t); });
       this.timers.clear();
+      this.frames.forEach((url) => { if (url) URL.revokeObjectURL(url); });
+      this.frames.clear();
       [this.shadow, this.spot, this.fig, this.say].forEach((n) => { if (n && n.parentNode) n.parentNode.removeChild(n); });
     }
   }
@@ -258,7 +294,7 @@
       this.render();
       this.place();
       if (this.draw && !reducedMotion) {
-        this.every(() => { this.wing = (this.wing + 1) % 3; this.render(); }, 90);
+        this.every(() => { this.wing = (this.wing + 1) % 3; this.render(); });
         this.idle();
         this.scheduleBlink();
       }
@@ -282,7 +318,7 @@
     }
 
     walk() {
-      const width = displayWidth();
+      const width = (this.width = displayWidth());
       this.tx = rand(40, Math.max(40, width - 40));
       this.ty = rand(12, 48);
       this.dir = this.tx >= this.x ? 1 : -1;
@@ -292,7 +328,7 @@
         this.y = approach(this.y, this.ty, 0.8);
         this.place();
         if (this.x === this.tx && this.y === this.ty) this.idle();
-      }, 110);
+      });
     }
   }
 

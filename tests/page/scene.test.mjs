@@ -44,7 +44,9 @@ function readSeeding(page) {
     const rects = (sel) => Array.from(document.querySelectorAll(sel + ' rect'));
     const num = (e, a) => Number(e.getAttribute(a));
     return {
-      markup: ['#hstars', '#hlines', '#hstones'].map((s) => document.querySelector(s).outerHTML).join('\n'),
+      // The twinkle's current opacity is motion, not seeding.
+      markup: ['#hstars', '#hlines', '#hstones'].map((s) => document.querySelector(s).outerHTML).join('\n')
+        .replace(/ opacity: [\d.]+;/g, ''),
       stars: rects('#hstars').map((e) => ({ x: num(e, 'x'), y: num(e, 'y'), size: num(e, 'width'),
         big: e.classList.contains('s1'), tw: e.classList.contains('tw'), delay: e.style.animationDelay })),
       lines: rects('#hlines').map((e) => ({ x: num(e, 'x'), y: num(e, 'y'), w: num(e, 'width') })),
@@ -122,10 +124,52 @@ describe('scene graphic', () => {
     assert.deepEqual(info.figures, before, 'mascots stand still and do not flap');
   });
 
+  test('the scene moves in the listed steps: flames, glow, sparks, shooting star, fog, twinkling', async () => {
+    const { page, context } = await openPage(browser, server, { theme: 'dark' });
+    const samples = await page.evaluate(() => {
+      const at = (t) => window.Fernhall.scene.lookAt(t);
+      const out = [];
+      for (let t = 0; t < 13000; t += 10) out.push({ t, looks: at(t) });
+      return { out, fogs: [0, 19000, 37999, 38000, 57000, 76000].map((t) => at(t).filter((l) => l.part.startsWith('fog'))) };
+    });
+    await context.close();
+    const of = (looks, part) => looks.filter((l) => l.part === part);
+    const flames = (t) => samples.out[t / 10].looks.filter((l) => l.part.startsWith('flame')).map((l) => l.v);
+    // Exactly one flame frame at any time, each for a quarter of 0.48 s.
+    for (let t = 0; t < 960; t += 10) assert.equal(flames(t).filter(Boolean).length, 1, 'one flame at ' + t);
+    assert.deepEqual(flames(0), [true, false, false, false]);
+    assert.deepEqual(flames(480), [true, false, false, false]);
+    assert.notDeepEqual(flames(130), flames(0));
+    // Glow: 0.16, from 46 % 0.11, from 73 % 0.19 of 0.96 s.
+    const glow = (t) => of(samples.out[t / 10].looks, 'glow')[0].o;
+    assert.deepEqual([0, 430, 450, 690, 710, 950, 960].map(glow), [0.16, 0.16, 0.11, 0.11, 0.19, 0.19, 0.16]);
+    // Shooting star: hidden but for 1 % to 9 % of 12 s, sliding to (-54, 20) in 14 steps.
+    const shoot = samples.out.slice(0, 1200).map((s) => of(s.looks, 'shoot')[0]);
+    const visible = shoot.map((l, i) => (l.o > 0 ? i * 10 : -1)).filter((t) => t >= 0);
+    assert.equal(visible[0], 120);
+    assert.equal(visible[visible.length - 1], 1070);
+    const positions = new Set(shoot.filter((l) => l.o > 0).map((l) => l.tx + ',' + l.ty));
+    assert.equal(positions.size, 14);
+    assert.ok(shoot.every((l) => !(l.tx < -54 || l.ty > 20)));
+    // Sparks: 8 steps of 1.6 s, fading while they rise up to 15 units.
+    const spark = samples.out.slice(0, 160).map((s) => of(s.looks, 'spark a')[0]);
+    assert.equal(new Set(spark.map((l) => l.ty)).size, 8);
+    assert.ok(spark.every((l) => l.o <= 0.9 && l.ty >= -15 && l.ty <= 0));
+    assert.equal(spark[0].o, 0);
+    // Fog a goes out and back over 2 × 38 s; fog b starts at the far end.
+    const fog = samples.fogs.map((pair) => pair.map((l) => Math.round(l.tx || 0) + 0));
+    assert.deepEqual(fog.map((p) => p[0]), [0, -13, -25, -25, -13, 0]);
+    assert.ok(fog[0][1] <= -25, 'fog b starts at the far end');
+    // Twinkling stars: full for 58 % of 3.4 s, then dim.
+    const tw = samples.out.slice(0, 340).map((s) => s.looks.filter((l) => l.part.includes('tw'))[0].o);
+    assert.ok(Math.abs(tw.filter((o) => o === 1).length - 340 * 0.58) <= 1.5);
+    assert.ok(tw.every((o) => o === 1 || o === 0.3));
+  });
+
   test('screenshots of the night and the day scene with three mascots', async () => {
     for (const theme of ['dark', 'white']) {
       const { page, context } = await openPage(browser, server, { theme });
-      await until(() => page.evaluate(() => document.querySelectorAll('#display .being svg').length === 3));
+      await until(() => page.evaluate(() => document.querySelectorAll('#display .being.drawn').length === 3));
       await page.evaluate(() => window.Fernhall.selectProduct && window.Fernhall.selectProduct('grumbot-lite'));
       await page.waitForTimeout(200);
       const name = theme === 'dark' ? 'scene-night.png' : 'scene-day.png';
@@ -143,7 +187,7 @@ describe('mascots', () => {
     state.products.push({ id: 'old-thing', name: 'Old Thing', tagline: '', installed: true, installedVersion: '1.0', update: false, orphan: true });
     const { page, context, errors } = await openPage(browser, server, { state });
     await until(() => page.evaluate(() => document.querySelectorAll('#display .being').length === 4));
-    await until(() => page.evaluate(() => document.querySelectorAll('#display .being svg').length === 3));
+    await until(() => page.evaluate(() => document.querySelectorAll('#display .being.drawn').length === 3));
     const info = await page.evaluate(() => {
       const d = document.getElementById('display');
       return {
@@ -188,7 +232,7 @@ describe('mascots', () => {
     await page.waitForTimeout(300);
     const figures = () => page.evaluate(() => Array.from(document.querySelectorAll('#display .being')).map((e) => ({
       id: e.getAttribute('data-id'), none: e.classList.contains('none'),
-      img: (e.querySelector('img') || {}).getAttribute?.('src') || '', svg: !!e.querySelector('svg'), left: e.style.left
+      img: (e.querySelector('img') || {}).getAttribute?.('src') || '', svg: e.classList.contains('drawn'), left: e.style.left
     })));
     const first = await figures();
     assert.deepEqual(first.map((f) => [f.id, f.none, f.img, f.svg]), [
@@ -212,7 +256,7 @@ describe('mascots', () => {
 
   test('rendering again without a change keeps every mascot; an install change builds them anew', async () => {
     const { page, context, bridge } = await openPage(browser, server);
-    await until(() => page.evaluate(() => document.querySelectorAll('#display .being svg').length === 3));
+    await until(() => page.evaluate(() => document.querySelectorAll('#display .being.drawn').length === 3));
     await page.evaluate(() => document.querySelectorAll('#display .being').forEach((e, i) => { e.__mark = i + 1; }));
     const left = () => page.evaluate(() => Array.from(document.querySelectorAll('#display .being')).map((e) => [e.__mark, e.style.left]));
     const beforeLeft = await left();
@@ -227,7 +271,7 @@ describe('mascots', () => {
     bridge.state.products[0].installed = true;
     bridge.state.products[0].installedVersion = '1.0.0';
     await rerender(page);
-    await until(() => page.evaluate(() => document.querySelectorAll('#display .being svg').length === 3 &&
+    await until(() => page.evaluate(() => document.querySelectorAll('#display .being.drawn').length === 3 &&
       Array.from(document.querySelectorAll('#display .being')).every((e) => !e.__mark)));
     assert.equal(await page.evaluate(() => document.querySelectorAll('#display .being, #display .say, #display .spot').length), 8);
     await context.close();
@@ -235,14 +279,14 @@ describe('mascots', () => {
 
   test('walkers step 2 px at a time inside the display, flyers flap, and the poses follow the walk', async () => {
     const { page, context: ctx } = await openPage(browser, server, { theme: 'dark' });
-    await until(() => page.evaluate(() => document.querySelectorAll('#display .being svg').length === 3));
+    await until(() => page.evaluate(() => document.querySelectorAll('#display .being.drawn').length === 3));
     const samples = await page.evaluate(async () => {
       const width = document.getElementById('display').clientWidth;
       const ms = window.Fernhall.mascots.list();
       const seen = ms.map(() => ({ xs: [], svgs: new Set() }));
       const end = performance.now() + 9000;
       while (performance.now() < end) {
-        ms.forEach((m, i) => { seen[i].xs.push(m.x); seen[i].svgs.add(m.inner.innerHTML); });
+        ms.forEach((m, i) => { seen[i].xs.push(m.x); seen[i].svgs.add(m.shownKey); });
         await new Promise((r) => setTimeout(r, 55));
       }
       return { width, seen: seen.map((s) => ({ xs: s.xs, frames: s.svgs.size })), flyer: ms.map((m) => m.flyer) };
@@ -283,7 +327,7 @@ describe('mascots', () => {
 
   test('bubbles stay inside the display at both edges with the tail on the figure', async () => {
     const { page, context } = await openPage(browser, server, { reducedMotion: true, theme: 'dark' });
-    await until(() => page.evaluate(() => document.querySelectorAll('#display .being svg').length === 3));
+    await until(() => page.evaluate(() => document.querySelectorAll('#display .being.drawn').length === 3));
     const cases = [
       { index: 0, x: 4 }, { index: 0, x: 30 }, { index: 1, x: 260 }, { index: 1, x: 'right-4' },
       { index: 2, x: 3 }, { index: 2, x: 'right-2' }
