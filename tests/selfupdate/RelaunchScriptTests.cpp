@@ -192,7 +192,7 @@ TEST (RelaunchScript, RunsUnderShWithRecordingStubs)
         auto installer = stub ("installer", "if kill -0 " + juce::String (app.pid) + " 2>/dev/null; then echo 'installer:app alive'; "
                                             "else echo 'installer:app gone'; fi >> " + SelfUpdater::shellQuote (calls.getFullPathName())
                                             + "\nexit 3\n");
-        auto starter = stub ("start", "exit 0\n");
+        auto starter = stub ("start", "echo 'output of the started app'\n");
         auto remover = stub ("rm", "exec /bin/rm \"$@\"\n");
         auto pathDir = tmp / "path";
         if (c.fastSleep)
@@ -202,6 +202,7 @@ TEST (RelaunchScript, RunsUnderShWithRecordingStubs)
         cmds.openPackage = { installer.getFullPathName(), "-W" };
         cmds.appPresent = "-d";
         cmds.startApp = { starter.getFullPathName() };
+        cmds.startAppRedirect = SelfUpdater::ScriptCommands::platform().startAppRedirect;
         cmds.removeFile = { remover.getFullPathName(), "-f" };
 
         SelfUpdater::ScriptValues v;
@@ -235,6 +236,11 @@ TEST (RelaunchScript, RunsUnderShWithRecordingStubs)
 
         juce::StringArray log;
         log.addLines (v.log.loadFileAsString().trimEnd());
+        // Where the start line sends the started application's output elsewhere,
+        // none of it lands in the script's log.
+        const int lines = log.size();
+        log.removeString ("output of the started app");
+        EXPECT_EQ (log.size() == lines, cmds.startAppRedirect.isNotEmpty());
         ASSERT_EQ (log.size(), 5) << log.joinIntoString ("\n");
         EXPECT_EQ (log[0], "earlier run") << "the log is appended to";
         EXPECT_TRUE (log[1].matchesWildcard ("??:??:?? start pid * ppid *, waiting for " + juce::String (app.pid), false)) << log[1];
