@@ -32,6 +32,21 @@
   }
 
   // The status line of a product without its job, as {text, warn}.
+  // Selecting goes through the main view; without its operation, the product's row
+  // is clicked instead.
+  function select(id) {
+    if (typeof F.selectProduct === 'function') { F.selectProduct(id); return; }
+    const rows = document.querySelectorAll('#list [data-id]');
+    for (const row of rows) if (row.getAttribute('data-id') === id) { row.click(); return; }
+  }
+
+  // The selected product: the main view's `picked`, else the row marked "on".
+  function pickedId() {
+    if ('picked' in F) return F.picked == null ? null : String(F.picked);
+    const row = document.querySelector('#list .on[data-id]');
+    return row ? row.getAttribute('data-id') : null;
+  }
+
   function statusOf(product) {
     let meta;
     if (typeof F.metaFor === 'function') {
@@ -146,7 +161,7 @@
 
       this.fig.addEventListener('click', (ev) => {
         ev.stopPropagation();
-        if (typeof F.selectProduct === 'function') F.selectProduct(this.id);
+        select(this.id);
       });
       this.fig.addEventListener('mouseenter', () => { this.hovered = true; this.say.classList.add('show'); });
       this.fig.addEventListener('mouseleave', () => {
@@ -396,7 +411,7 @@
 
   // After every render of the list: mark the selection, rebuild if the products changed.
   F.renderHooks.push(function (state) {
-    markSelected(F.picked);
+    markSelected(pickedId());
     const products = (state && Array.isArray(state.products)) ? state.products : [];
     buildStage(products);
   });

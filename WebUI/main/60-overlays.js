@@ -6,8 +6,9 @@
 //   paintNotice(state), paintAppUpdate(state), paintUpd(state), paintHint(state)
 //   jobShort(job), managerJobRunning(), managerJobFailed()
 //   openHelp(), closeHelp()
-// The main view's job is read from Fernhall.job; a failed manager job made here is
-// written back through Fernhall.setJob(job) when the main view offers it.
+// The main view's job is read from Fernhall.job (or taken from paintAppUpdate's
+// second argument); a failed manager job made here is written back through
+// Fernhall.setJob(job) or Fernhall.job.
 (function () {
   'use strict';
   const F = (window.Fernhall = window.Fernhall || {});
@@ -168,8 +169,11 @@
     }
   }
 
-  function paintAppUpdate(st) {
+  // `j`, when given, is the job the main view is showing (it passes the manager's
+  // job here while it polls it).
+  function paintAppUpdate(st, j) {
     st = st || state();
+    if (j !== undefined && !('job' in F)) localJob = j;
     const btn = $('appUpd');
     if (!btn) return;
     const upd = st.appUpdate || {};
