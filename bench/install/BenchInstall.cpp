@@ -5,11 +5,13 @@
 // Prints one line per measurement and a ratio line per goal. Not a test; run by hand:
 //   bench_install [size in MiB]
 #include "install/Installer.h"
+#include "support/VendorServer.h"
 
 #include <juce_cryptography/juce_cryptography.h>
 #include <juce_events/juce_events.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace
 {
@@ -113,7 +115,107 @@ int main (int argc, char** argv)
     return 0;
 }
 
-void benchDownload (const juce::File&, int)
+namespace
 {
-    std::printf ("download: no loopback server in this build; no ratio\n");
+    struct DoneFlag : juce::URL::DownloadTaskListener
+    {
+        juce::WaitableEvent done;
+        void finished (juce::URL::DownloadTask*, bool) override { done.signal(); }
+    };
+
+    // One download the way the install job makes it: the framework's download task
+    // into a file, with a listener, waited for.
+    bool frameworkDownload (const juce::String& url, const juce::File& into)
+    {
+        DoneFlag flag;
+        auto task = juce::URL (url).downloadToFile (into, juce::URL::DownloadTaskOptions().withListener (&flag));
+        if (task == nullptr)
+            return false;
+        while (! task->isFinished())
+            flag.done.wait (100);
+        if (task->hadError() || task->statusCode() >= 400)
+        {
+            std::printf ("download: error %d, status %d\n", (int) task->hadError(), task->statusCode());
+            return false;
+        }
+        return true;
+    }
+}
+
+void benchDownload (const juce::File& dir, int mib)
+{
+    if (std::getenv ("FERNHALL_TLS_DIR") == nullptr)
+        ::setenv ("FERNHALL_TLS_DIR", FERNHALL_BUILD_DIR "/tls", 1);
+
+    auto root = dir.getChildFile ("served");
+    auto file = root.getChildFile ("files/package.pkg");
+    file.getParentDirectory().createDirectory();
+    if (! writeTestFile (file, (juce::int64) mib << 20))
+    {
+        std::printf ("download: could not write the test file\n");
+        return;
+    }
+
+    test::VendorServer server (root);
+    if (! server.running())
+    {
+        std::printf ("download: the loopback server did not start (run the vendor_tls test fixture first); no ratio\n");
+        return;
+    }
+    const auto url = server.origin() + "/files/package.pkg";
+    auto ours = dir.getChildFile ("ours.pkg");
+    auto theirs = dir.getChildFile ("curl.pkg");
+
+    // One round each first: connection set-up, page cache, server warm-up.
+    if (! frameworkDownload (url, ours) || ours.getSize() != file.getSize())
+    {
+        std::printf ("download: the framework download failed (is the test CA trusted?); no ratio\n");
+        return;
+    }
+    runTool ({ "curl", "-s", "-o", theirs.getFullPathName(), url });
+
+    auto tOurs = bestOf (3, [&] { frameworkDownload (url, ours); });
+    auto tCurl = bestOf (3, [&] { runTool ({ "curl", "-s", "-o", theirs.getFullPathName(), url }); });
+    const bool same = theirs.getSize() == file.getSize() && ours.getSize() == file.getSize();
+
+    std::printf ("download: install job's download task %d MiB: %.3f s (%.0f MiB/s)\n", mib, tOurs, mib / tOurs);
+    std::printf ("download: curl %d MiB: %.3f s (%.0f MiB/s)%s\n", mib, tCurl, mib / tCurl, same ? "" : "  SIZES DIFFER");
+    std::printf ("ratio download task/curl: %.2f (goal <= 1.2)\n", tOurs / tCurl);
+
+    // The whole job for the same file (download, size check, digest, copy), for reference.
+    {
+        auto appData = dir.getChildFile ("appdata");
+        hub::Installer::Setup setup;
+        setup.appData = appData;
+        setup.downloadHost = "localhost";
+        struct Pass : hub::SignatureChecker
+        {
+            Output check (const juce::File&) override
+            {
+                return { true, "Status: signed by x\nNotarization: trusted by the Apple notary service\n"
+                               "1. Developer ID Installer: TARVO (T4RV0FH123)\n", 0 };
+            }
+        };
+        setup.signatureChecker = std::make_shared<Pass>();
+        setup.teamId = "T4RV0FH123";
+        hub::Installer installer (setup);
+        hub::Installer::Request r;
+        r.product = "bench";
+        r.version = "1";
+        r.url = url;
+        r.fileName = "package.pkg";
+        r.size = file.getSize();
+        r.sha256 = hub::Installer::sha256OfFile (file);
+        r.mode = hub::Installer::appUpdate;
+        r.saveFolder = dir.getChildFile ("update").getFullPathName();
+        juce::String error;
+        auto t = secondsOf ([&]
+        {
+            if (installer.start (r, error))
+                installer.waitForThreadToExit (600000);
+        });
+        auto st = installer.state();
+        std::printf ("download: whole job (download, checks, digest, copy) %d MiB: %.3f s, %s %s\n", mib, t,
+                     hub::InstallProgress::stageName (st.stage).toRawUTF8(), st.error.toRawUTF8());
+    }
 }
