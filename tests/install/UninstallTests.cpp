@@ -336,3 +336,19 @@ TEST (Uninstall, RunAsyncDeliversOnceOnTheMessageThread)
     EXPECT_EQ (results[0].message, "Grumbot removed (1 copy)");
     EXPECT_EQ (results[1].message, "Nothing to remove") << "the second removal plans again";
 }
+
+#if ! JUCE_MAC
+TEST (Uninstall, WithoutPolkitThePermissionRequestCannotStart)
+{
+    if (juce::File ("/usr/bin/pkexec").existsAsFile())
+        GTEST_SKIP() << "polkit is installed here; its prompt needs a desktop session";
+
+    PluginFolders f;
+    auto sys = f.bundle (f.sysVst3, "Grumbot.vst3");
+    Uninstall u (hub::AdminCommand::createSystem(), f.paths());
+    auto r = u.removeNow (grumbotId, "Grumbot");
+    EXPECT_EQ (r.message, "Could not ask for permission");
+    EXPECT_FALSE (r.ok);
+    EXPECT_TRUE (sys.isDirectory());
+}
+#endif
