@@ -106,6 +106,9 @@ body.white #display .say { box-shadow: 0 4px 10px rgba(35,42,60,.18); }
 #display .say.below .t1 { bottom: auto; top: -6px; border-top: 0; border-bottom: 6px solid var(--line2); }
 #display .say.below .t2 { bottom: auto; top: -4px; border-top: 0; border-bottom: 6px solid var(--bg); }
 
+/* The overlays and the header button are shown and hidden with the hidden attribute. */
+#banner[hidden], #upd[hidden], #appUpd[hidden], #updGo[hidden], #updSkip[hidden], #display .ss.hidden { display: none !important; }
+
 /* notice banner */
 #banner { position: absolute; inset: 0; z-index: 10; animation: sc-fadein .32s steps(4); }
 #banner.link { cursor: pointer; }

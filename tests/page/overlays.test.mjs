@@ -27,7 +27,7 @@ function deferred() {
 
 const shown = (page, sel) => page.evaluate((s) => {
   const e = document.querySelector(s);
-  return !!e && !e.hidden && getComputedStyle(e).display !== 'none';
+  return !!e && getComputedStyle(e).display !== 'none' && e.getClientRects().length > 0;
 }, sel);
 
 const text = (page, sel) => page.evaluate((s) => document.querySelector(s).textContent, sel);
@@ -119,7 +119,7 @@ describe('manager update', () => {
       const { page, context } = await openPage(browser, server, { state: st, theme: 'dark' });
       const info = await page.evaluate(() => {
         const b = document.getElementById('appUpd');
-        return { hidden: b.hidden || getComputedStyle(b).display === 'none', label: b.textContent,
+        return { hidden: getComputedStyle(b).display === 'none', label: b.textContent,
           must: b.classList.contains('must'), busy: b.classList.contains('busy'), disabled: b.disabled };
       });
       await context.close();
@@ -138,7 +138,7 @@ describe('manager update', () => {
     } });
     const box = () => page.evaluate(() => {
       const v = (id) => document.getElementById(id);
-      const visible = (id) => !v(id).hidden && getComputedStyle(v(id)).display !== 'none';
+      const visible = (id) => getComputedStyle(v(id)).display !== 'none' && v(id).getClientRects().length > 0;
       return {
         open: visible('upd'), phase: v('upd').getAttribute('data-phase'), title: v('updTitle').textContent,
         sub: v('updSub').textContent, warn: v('updSub').classList.contains('warn'),
