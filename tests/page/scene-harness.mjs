@@ -42,11 +42,15 @@ export function bannerSvg(label, colour) {
 
 // Serves "/" and the page files, "/mascots/<name>" from the fixtures and
 // "/banners/<name>" from `banners` (name -> SVG text). Counts every request by path.
+// Any address may carry "?delay=ms".
 export async function startServer({ banners = {} } = {}) {
   const root = pageDir();
   const hits = new Map();
-  const server = http.createServer((req, res) => {
+  const server = http.createServer(async (req, res) => {
     const url = new URL(req.url, 'http://127.0.0.1');
+    // "?delay=ms" holds the answer back, as a slow disk or a busy host would.
+    const delay = Number(url.searchParams.get('delay')) || 0;
+    if (delay > 0) await new Promise((r) => setTimeout(r, delay));
     const p = url.pathname;
     hits.set(p, (hits.get(p) || 0) + 1);
     let body = null;

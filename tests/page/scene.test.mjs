@@ -277,6 +277,21 @@ describe('mascots', () => {
     await context.close();
   });
 
+  test('a newer stage replaces one whose modules are still loading, without leftovers', async () => {
+    const slow = baseState();
+    slow.products[0] = product('grumbot-2', { mascotModule: '/mascots/grumbot-2.mjs?v=1&delay=700' });
+    const { page, context, bridge } = await openPage(browser, server, { state: slow });
+    bridge.state = baseState();
+    bridge.state.products[2] = product('hissmoth', { installed: true, installedVersion: '1.0.0' });
+    await rerender(page);
+    await page.waitForTimeout(1200);
+    const figures = await page.evaluate(() => Array.from(document.querySelectorAll('#display .being')).map((e) => e.getAttribute('data-id')));
+    const extras = await page.evaluate(() => document.querySelectorAll('#display .say, #display .spot, #display .shadow').length);
+    await context.close();
+    assert.deepEqual(figures, ['grumbot-2', 'grumbot-lite', 'hissmoth']);
+    assert.equal(extras, 3 + 2 + 2);
+  });
+
   test('walkers step 2 px at a time inside the display, flyers flap, and the poses follow the walk', async () => {
     const { page, context: ctx } = await openPage(browser, server, { theme: 'dark' });
     await until(() => page.evaluate(() => document.querySelectorAll('#display .being.drawn').length === 3));
