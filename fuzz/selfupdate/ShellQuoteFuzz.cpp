@@ -43,10 +43,11 @@ namespace
 
 extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
 {
-    // The framework's String wants valid UTF-8 without NUL.
-    auto text = juce::String::fromUTF8 (reinterpret_cast<const char*> (data), (int) size);
-    if (text.containsChar (0) || ! juce::CharPointer_UTF8::isValidString (reinterpret_cast<const char*> (data), (int) size))
+    // The framework's String wants valid UTF-8; it ends at a NUL.
+    auto* chars = reinterpret_cast<const char*> (data);
+    if (size > 4096 || ! juce::CharPointer_UTF8::isValidString (chars, (int) size))
         return 0;
+    auto text = juce::String::fromUTF8 (chars, (int) size);
 
     auto quoted = hub::SelfUpdater::shellQuote (text);
     juce::String back;
