@@ -1,3 +1,7 @@
+# The loopback test server's certificates: one set for the whole machine, because
+# its CA goes into the system trust store (one slot, shared by every build folder).
+set(FERNHALL_TLS_DIR "/var/tmp/fernhall-test-tls")
+
 # Build helpers shared by the top-level project and the tests, benchmarks and fuzz targets.
 
 # Warnings for our own code (the framework's sources are compiled without them).
@@ -114,7 +118,9 @@ function(fernhall_add_gtest name)
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS "${ARG_LABELS};unit")
+        PROPERTIES LABELS "${ARG_LABELS}"
+                   FIXTURES_REQUIRED vendor_tls
+                   ENVIRONMENT "FERNHALL_TLS_DIR=${FERNHALL_TLS_DIR}")
 endfunction()
 
 # A libFuzzer target; only in the fuzz build.
@@ -126,4 +132,11 @@ function(fernhall_add_fuzzer name)
     target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+endfunction()
+
+# A test program that starts the loopback HTTPS server (tests/support/VendorServer.h):
+# its tests need the certificates of the "vendor_tls" fixture.
+function(fernhall_use_vendor_server name)
+    target_compile_definitions(${name} PRIVATE FERNHALL_VENDOR_SERVER="${CMAKE_SOURCE_DIR}/tests/support/vendor_server.py")
+    set_property(TARGET ${name} APPEND PROPERTY FERNHALL_NEEDS_TLS TRUE)
 endfunction()

@@ -1,0 +1,276 @@
+#include "registry/CatalogReader.h"
+
+#include <clocale>
+#include <cwctype>
+#include <locale.h>
+
+namespace hub
+{
+    namespace
+    {
+        const juce::var& member (const juce::var& object, const char* key)
+        {
+            static const juce::var none;
+            if (auto* o = object.getDynamicObject())
+                if (! object.isArray())
+                    if (auto* v = o->getProperties().getVarPointer (key))
+                        return *v;
+            return none;
+        }
+
+        bool has (const juce::var& object, const char* key)
+        {
+            if (auto* o = object.getDynamicObject())
+                return ! object.isArray() && o->hasProperty (key);
+            return false;
+        }
+
+        bool isObject (const juce::var& v) { return v.getDynamicObject() != nullptr && ! v.isArray(); }
+
+        // A value's text form; the default only when the key is absent.
+        juce::String text (const juce::var& object, const char* key, const juce::String& fallback = {})
+        {
+            if (! has (object, key))
+                return fallback;
+            const auto& v = member (object, key);
+            if (v.isVoid() || v.isUndefined())
+                return {};
+            if (v.isObject() || v.isArray())
+                return {};
+            return v.toString();
+        }
+
+        juce::int64 size (const juce::var& object, const char* key)
+        {
+            if (! has (object, key))
+                return 0;
+            const auto& v = member (object, key);
+            double d = 0;
+            if (v.isString())
+                d = v.toString().trim().getDoubleValue();
+            else if (v.isInt() || v.isInt64() || v.isDouble() || v.isBool())
+                d = (double) v;
+            if (! std::isfinite (d))
+                return 0;
+            d = juce::jlimit (-9.0e18, 9.0e18, d);
+            return (juce::int64) d;   // truncated toward zero
+        }
+
+        int integer (const juce::var& object, const char* key)
+        {
+            if (! has (object, key))
+                return 0;
+            const auto& v = member (object, key);
+            if (v.isString())
+                return v.toString().trim().getIntValue();
+            if (v.isInt() || v.isInt64() || v.isDouble() || v.isBool())
+            {
+                const double d = (double) v;
+                if (! std::isfinite (d)) return 0;
+                return (int) juce::jlimit ((double) std::numeric_limits<int>::min(), (double) std::numeric_limits<int>::max(), d);
+            }
+            return 0;
+        }
+
+        CatalogProduct readProduct (const juce::var& p)
+        {
+            CatalogProduct c;
+            if (! isObject (p))
+                return c;
+            c.id = text (p, "id");
+            c.name = text (p, "name", c.id);
+            c.tagline = text (p, "tagline");
+            c.mascot = text (p, "mascot");
+            c.mascotModule = text (p, "mascotModule");
+            c.mascotMotion = text (p, "mascotMotion", "walk");
+            c.landingUrl = text (p, "landingUrl");
+
+            const auto& shop = member (p, "shopUrl");
+            if (isObject (shop))
+            {
+                const auto de = text (shop, "de");
+                c.shopUrl = de.isNotEmpty() ? de : text (shop, "en");
+            }
+
+            const auto& latest = member (p, "latest");
+            if (isObject (latest))
+            {
+                c.latestStable = text (latest, "stable");
+                c.latestBeta = text (latest, "beta");
+            }
+            return c;
+        }
+
+        // Letters and digits of every script, whatever the process locale is.
+        bool isLetterOrDigit (juce::juce_wchar c)
+        {
+            if (c < 128)
+                return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+            static const locale_t utf8 = ::newlocale (LC_CTYPE_MASK, "C.UTF-8", (locale_t) 0);
+            if (utf8 == (locale_t) 0)
+                return juce::CharacterFunctions::isLetterOrDigit (c);
+            return ::iswalnum_l ((wint_t) c, utf8) != 0;
+        }
+    }
+
+    juce::var CatalogReader::parseJson (const juce::String& text)
+    {
+        // The framework's JSON parser recurses once per level of nesting.
+        int depth = 0;
+        bool inString = false;
+        for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p)
+        {
+            const auto c = *p;
+            if (inString)
+            {
+                if (c == '\\') { ++p; if (p.isEmpty()) break; }
+                else if (c == '"') inString = false;
+                continue;
+            }
+            if (c == '"') inString = true;
+            else if (c == '[' || c == '{') { if (++depth > 200) return {}; }
+            else if (c == ']' || c == '}') --depth;
+        }
+
+        juce::var result;
+        if (juce::JSON::parse (text, result).failed())
+            return {};
+        return result;
+    }
+
+    juce::StringArray CatalogReader::toStringArray (const juce::var& value)
+    {
+        juce::StringArray list;
+        if (auto* a = value.getArray())
+            for (auto& v : *a)
+                list.add (v.isObject() || v.isArray() || v.isVoid() ? juce::String() : v.toString());
+        return list;
+    }
+
+    bool CatalogReader::isValidNoticeId (const juce::String& id)
+    {
+        if (id.isEmpty() || id.length() > 80 || id[0] == '.')
+            return false;
+        for (auto p = id.getCharPointer(); ! p.isEmpty(); ++p)
+        {
+            const auto c = *p;
+            if (! (isLetterOrDigit (c) || c == '-' || c == '.' || c == '_'))
+                return false;
+        }
+        return true;
+    }
+
+    bool CatalogReader::isSafeFileStem (const juce::String& id)
+    {
+        if (id.isEmpty() || id.startsWithChar ('.') || id.length() > 200)
+            return false;
+        for (auto p = id.getCharPointer(); ! p.isEmpty(); ++p)
+        {
+            const auto c = *p;
+            if (c < 32 || c == 127 || c == '/' || c == '\\' || c == ':')
+                return false;
+        }
+        return true;
+    }
+
+    bool CatalogReader::parseCatalog (const juce::String& catalogText, CatalogSnapshot& out)
+    {
+        const auto root = parseJson (catalogText);
+        if (! isObject (root))
+            return false;
+
+        std::vector<CatalogProduct> products;
+        if (auto* list = member (root, "products").getArray())
+            for (auto& p : *list)
+            {
+                auto product = readProduct (p);
+                if (product.id.isNotEmpty())
+                    products.push_back (std::move (product));
+            }
+        if (products.empty())
+            return false;
+
+        ManagerUpdate manager;
+        const auto& mac = member (member (root, "manager"), "macos");
+        if (isObject (member (root, "manager")) && isObject (mac))
+        {
+            manager.version = text (mac, "version");
+            manager.minSupported = text (mac, "minSupported");
+            manager.released = text (mac, "released");
+            manager.filename = text (mac, "filename");
+            manager.url = text (mac, "url");
+            manager.sha256 = text (mac, "sha256");
+            manager.size = size (mac, "size");
+            manager.changelog = toStringArray (member (mac, "changelog"));
+        }
+
+        std::vector<Notice> notices;
+        if (auto* list = member (root, "notices").getArray())
+            for (auto& n : *list)
+            {
+                if (! isObject (n))
+                    continue;
+                Notice notice;
+                notice.id = text (n, "id");
+                notice.image = text (n, "image");
+                notice.url = text (n, "url");
+                notice.from = text (n, "from");
+                notice.until = text (n, "until");
+                notice.priority = integer (n, "priority");
+                if (isValidNoticeId (notice.id) && notice.image.startsWith ("https://"))
+                    notices.push_back (std::move (notice));
+            }
+
+        out.products = std::move (products);
+        out.manager = std::move (manager);
+        out.notices = std::move (notices);
+        return true;
+    }
+
+    std::vector<Release> CatalogReader::parseReleases (const juce::String& docText)
+    {
+        std::vector<Release> releases;
+        if (docText.isEmpty())
+            return releases;
+        const auto root = parseJson (docText);
+        if (! isObject (root))
+            return releases;
+
+        if (auto* list = member (root, "releases").getArray())
+            for (auto& r : *list)
+            {
+                if (! isObject (r))
+                    continue;
+                Release release;
+                release.version = text (r, "version");
+                release.channel = text (r, "channel", "stable");
+                release.released = text (r, "released");
+                release.buildRef = text (r, "buildRef");
+                release.yanked = has (r, "yanked") && (bool) member (r, "yanked");
+                const auto& log = member (r, "changelog");
+                if (isObject (log))
+                    release.changelog = toStringArray (member (log, "en"));
+
+                if (auto* arts = member (r, "artifacts").getArray())
+                    for (auto& a : *arts)
+                    {
+                        if (! isObject (a))
+                            continue;
+                        ReleaseArtifact art;
+                        art.kind = text (a, "kind", "installer");
+                        art.platform = text (a, "platform");
+                        art.filename = text (a, "filename");
+                        art.url = text (a, "url");
+                        art.sha256 = text (a, "sha256");
+                        art.size = size (a, "size");
+                        art.minOs = text (a, "minOs");
+                        if (art.url.isNotEmpty())
+                            release.artifacts.push_back (std::move (art));
+                    }
+
+                if (release.version.isNotEmpty())
+                    releases.push_back (std::move (release));
+            }
+        return releases;
+    }
+}

@@ -1,0 +1,188 @@
+#include "registry/ReleaseIndex.h"
+
+#include "registry/CatalogReader.h"
+#include "scan/InstallScan.h"
+
+namespace hub
+{
+    ReleaseIndex::ReleaseIndex (juce::File appDataIn, juce::String registryOrigin)
+        : appData (std::move (appDataIn)),
+          origin (std::move (registryOrigin)),
+          pool (std::make_unique<tarvo::ThreadPool> (tarvo::ThreadPoolOptions {}
+                                                         .withThreadName ("tarvo-registry")
+                                                         .withNumberOfThreads (1)))
+    {
+    }
+
+    ReleaseIndex::~ReleaseIndex()
+    {
+        pool->removeAllJobs (true, 5000);
+        pool.reset();
+    }
+
+    CatalogSnapshot ReleaseIndex::snapshot() const
+    {
+        const juce::ScopedLock sl (lock);
+        return current;
+    }
+
+    juce::File ReleaseIndex::mascotDir()
+    {
+        auto d = hub::appDataDir().getChildFile ("mascots");
+        (void) d.createDirectory();
+        return d;
+    }
+
+    juce::File ReleaseIndex::bannerDir()
+    {
+        auto d = hub::appDataDir().getChildFile ("banners");
+        (void) d.createDirectory();
+        return d;
+    }
+
+    juce::File ReleaseIndex::getMascotDir() const
+    {
+        auto d = appData.getChildFile ("mascots");
+        (void) d.createDirectory();
+        return d;
+    }
+
+    juce::File ReleaseIndex::getBannerDir() const
+    {
+        auto d = appData.getChildFile ("banners");
+        (void) d.createDirectory();
+        return d;
+    }
+
+    bool ReleaseIndex::parseCatalog (const juce::String& text, CatalogSnapshot& out)
+    {
+        return CatalogReader::parseCatalog (text, out);
+    }
+
+    juce::String ReleaseIndex::fetch (const juce::String& url, int timeoutMs, int maxBytes)
+    {
+        auto stream = juce::URL (url).createInputStream (
+            juce::URL::InputStreamOptions (juce::URL::ParameterHandling::inAddress)
+                .withConnectionTimeoutMs (timeoutMs)
+                .withNumRedirectsToFollow (3));
+        if (stream == nullptr)
+            return {};
+
+        juce::MemoryOutputStream body;
+        body.writeFromInputStream (*stream, maxBytes);
+        // Bytes that are not valid UTF-8 must not reach the framework's string type as such.
+        return InstallScan::textFromBytes (static_cast<const char*> (body.getData()), body.getDataSize());
+    }
+
+    void ReleaseIndex::cacheRemoteFile (const juce::String& url, const juce::File& target, int maxBytes)
+    {
+        if (url.isEmpty())
+            return;
+        const auto text = fetch (url, fileTimeoutMs, maxBytes);
+        if (text.length() > 200 && text.getNumBytesAsUTF8() < (size_t) maxBytes)
+            (void) target.replaceWithText (text, false, false, nullptr);
+    }
+
+    void ReleaseIndex::refreshAsync (std::function<void (Result)> callback)
+    {
+        pool->addJob ([this, callback = std::move (callback)] (const tarvo::ThreadPool::ShouldExit& shouldExit)
+        {
+            auto result = refresh (shouldExit);
+            if (shouldExit())
+                return;   // the index is going away; the page gets no answer during shutdown
+            juce::MessageManager::callAsync ([callback, result] { if (callback) callback (result); });
+        });
+    }
+
+    ReleaseIndex::Result ReleaseIndex::refresh (const tarvo::ThreadPool::ShouldExit& shouldExit)
+    {
+        const auto text = fetch (origin + "/registry/v1/catalog.json", documentTimeoutMs, documentMaxBytes);
+
+        CatalogSnapshot fresh;
+        if (text.isNotEmpty() && parseCatalog (text, fresh))
+        {
+            for (auto& product : fresh.products)
+            {
+                if (shouldExit())
+                    return {};
+                product.releases = CatalogReader::parseReleases (
+                    fetch (origin + "/registry/v1/products/" + product.id + ".json", documentTimeoutMs, documentMaxBytes));
+            }
+
+            fresh.fetchedAt = juce::Time::getCurrentTime().toISO8601 (true);
+
+            {
+                const juce::ScopedLock sl (lock);
+                current = fresh;
+            }
+
+            const auto mascots = getMascotDir();
+            for (auto& product : fresh.products)
+            {
+                if (shouldExit())
+                    return {};
+                // A product id names files here; one that could leave the folder is not used.
+                if (! CatalogReader::isSafeFileStem (product.id))
+                    continue;
+                cacheRemoteFile (product.mascot, mascots.getChildFile (product.id + ".svg"), mascotMaxBytes);
+                cacheRemoteFile (product.mascotModule, mascots.getChildFile (product.id + ".mjs"), mascotMaxBytes);
+            }
+
+            const auto banners = getBannerDir();
+            juce::StringArray wanted;
+            for (auto& notice : fresh.notices)
+            {
+                if (shouldExit())
+                    return {};
+                const auto f = banners.getChildFile (notice.id + ".svg");
+                wanted.add (f.getFileName());
+                const auto ageSeconds = (juce::Time::getCurrentTime() - f.getLastModificationTime()).inSeconds();
+                if (! f.existsAsFile() || ageSeconds >= (double) bannerMaxAgeSeconds)
+                    cacheRemoteFile (notice.image, f, bannerMaxBytes);
+            }
+            for (auto& f : banners.findChildFiles (juce::File::findFiles, false, "*.svg"))
+                if (! wanted.contains (f.getFileName(), false))
+                    (void) f.deleteFile();
+
+            auto* cache = new juce::DynamicObject();
+            cache->setProperty ("fetchedAt", fresh.fetchedAt);
+            cache->setProperty ("catalog", CatalogReader::parseJson (text));
+            (void) getCacheFile().replaceWithText (juce::JSON::toString (juce::var (cache), false), false, false, "\r\n");
+
+            return { true, false, "Catalog updated" };
+        }
+
+        if (snapshot().products.empty())
+        {
+            if (loadCached())
+                return { true, true, "Offline - showing last known state" };
+            return { false, false, "Catalog unavailable" };
+        }
+        return { true, true, "Offline - showing last known state" };
+    }
+
+    bool ReleaseIndex::loadCached()
+    {
+        const auto f = getCacheFile();
+        if (! f.existsAsFile() || f.getSize() > 8 * 1024 * 1024)
+            return false;
+
+        juce::MemoryBlock data;
+        if (! f.loadFileAsData (data))
+            return false;
+        const auto parsed = CatalogReader::parseJson (InstallScan::textFromBytes (static_cast<const char*> (data.getData()), data.getSize()));
+        auto* obj = parsed.getDynamicObject();
+        if (obj == nullptr || parsed.isArray())
+            return false;
+
+        CatalogSnapshot loaded;
+        if (! parseCatalog (juce::JSON::toString (obj->getProperty ("catalog")), loaded))
+            return false;
+        const auto fetched = obj->getProperty ("fetchedAt");
+        loaded.fetchedAt = fetched.isVoid() || fetched.isObject() ? juce::String() : fetched.toString();
+
+        const juce::ScopedLock sl (lock);
+        current = std::move (loaded);
+        return true;
+    }
+}
