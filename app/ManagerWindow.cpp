@@ -86,7 +86,7 @@ std::optional<tarvo::WebBrowserComponent::Resource> ManagerWindow::serveResource
 
 void ManagerWindow::cleanLeftovers (const juce::File& updateDir, const juce::File& downloadDir)
 {
-    hub::SelfUpdater::cleanUpdateDir (updateDir);
+    hub::SelfUpdater::cleanUpdateFolder (updateDir);
 
     for (const auto& f : downloadDir.findChildFiles (juce::File::findFiles, false, "*"))
         (void) f.deleteFile();
