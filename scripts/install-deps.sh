@@ -10,7 +10,7 @@ packages=(
     libcurl4-openssl-dev libssl-dev openssl ca-certificates curl
     libgtest-dev libgmock-dev libcpp-httplib-dev
     clang libclang-rt-14-dev
-    xvfb xdotool x11-utils imagemagick tesseract-ocr tesseract-ocr-eng
+    xvfb xdotool x11-utils imagemagick
     chromium
     python3 procps
 )
