@@ -52,6 +52,16 @@ describe('boot gate', () => {
       expect: (lines) => assert.deepEqual(lines, ['PROMISE: nope', 'PROMISE: plain'])
     },
     {
+      name: 'a style sheet that fails to load',
+      init: early("const l = document.createElement('link'); l.rel = 'stylesheet'; l.href = '/missing.css'; document.head.appendChild(l);"),
+      expect: (lines) => assert.deepEqual(lines, ['LADEFEHLER: ' + server.url + 'missing.css'])
+    },
+    {
+      name: 'a picture that fails to load is no boot failure',
+      init: early("const i = document.createElement('img'); i.src = '/missing.png'; document.body.appendChild(i);"),
+      expect: (lines) => assert.equal(lines, null)
+    },
+    {
       name: 'a resize observer loop notice',
       init: early("window.dispatchEvent(new ErrorEvent('error', { message: 'ResizeObserver loop completed with undelivered notifications.' }));"),
       expect: (lines) => assert.equal(lines, null)
