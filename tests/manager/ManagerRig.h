@@ -4,6 +4,7 @@
 // four plug-in folders, a Downloads folder, and recording stand-ins for the browser,
 // the mail program, the package checker, the system installer and the file manager.
 
+#include "app/NativeFunctions.h"
 #include "manager/ManagerLogic.h"
 #include "support/MessagePump.h"
 #include "support/TempFolder.h"
@@ -12,6 +13,9 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace test
 {
@@ -129,6 +133,39 @@ namespace test
             writeFile (appData.getChildFile ("registry-cache.json"),
                        "{\"fetchedAt\": \"" + fetchedAt + "\", \"catalog\": " + catalogJson + "}");
             ASSERT_TRUE (logic->releaseIndex.loadCached());
+        }
+    };
+
+    // The page's side of the bridge: the native functions registered for a manager,
+    // called by name. Posted resizes are recorded when the message loop runs them.
+    struct BridgeHost : NativeHost
+    {
+        ManagerLogic& logic;
+        std::vector<std::pair<int, int>> sizes;
+        tarvo::WebBrowserComponent::Options options;
+
+        explicit BridgeHost (ManagerLogic& l) : logic (l), options (NativeFunctions::addAll ({}, *this)) {}
+
+        ManagerLogic& getLogic() override { return logic; }
+        void postContentSize (int w, int h) override
+        {
+            juce::MessageManager::callAsync ([this, w, h] { sizes.emplace_back (w, h); });
+        }
+
+        // The answer as JSON; "<no value>" for a void answer, "<no function>" when
+        // nothing of that name is registered, "<no answer>" when none came in time.
+        juce::String call (const juce::String& name, const juce::Array<juce::var>& args = {}, int waitMs = 30000)
+        {
+            std::optional<juce::var> answer;
+            int answers = 0;
+            if (! options.invoke (name, args, [&] (juce::var v) { answer = v; ++answers; }))
+                return "<no function>";
+            pumpUntil ([&] { return answer.has_value(); }, waitMs);
+            pumpFor (5);
+            EXPECT_LE (answers, 1) << name;
+            if (! answer)
+                return "<no answer>";
+            return answer->isVoid() ? juce::String ("<no value>") : juce::JSON::toString (*answer, true);
         }
     };
 
