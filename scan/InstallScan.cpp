@@ -60,7 +60,9 @@ namespace hub
         }
 
         // Reads a small file whole, as text; empty for missing, folders, unreadable
-        // or oversized files. Bytes that are not valid UTF-8 become "?".
+        // or oversized files (nothing past the limit is read, also when the file grows
+        // while it is read). UTF-16 files with a byte-order mark are decoded; other
+        // bytes that are not valid UTF-8 become "?".
         juce::String readSmallText (const juce::File& f)
         {
             if (! f.existsAsFile())
@@ -69,9 +71,17 @@ namespace hub
             if (size <= 0 || size > InstallScan::maxReadBytes)
                 return {};
 
-            juce::MemoryBlock data;
-            if (! f.loadFileAsData (data))
+            juce::FileInputStream in (f);
+            if (! in.openedOk())
                 return {};
+
+            juce::MemoryBlock data;
+            if (in.readIntoMemoryBlock (data, InstallScan::maxReadBytes + 1) > (size_t) InstallScan::maxReadBytes)
+                return {};
+
+            const auto* bytes = static_cast<const unsigned char*> (data.getData());
+            if (data.getSize() >= 2 && ((bytes[0] == 0xff && bytes[1] == 0xfe) || (bytes[0] == 0xfe && bytes[1] == 0xff)))
+                return juce::String::createStringFromData (data.getData(), (int) data.getSize());
 
             return InstallScan::textFromBytes (static_cast<const char*> (data.getData()), data.getSize());
         }
@@ -192,7 +202,7 @@ namespace hub
                                     return {};
                         }
                         else
-                            addText (decodeEntities (text.substr (i, end - i)));
+                            pending << decodeEntities (normaliseLineEnds (text.substr (i, end - i)));
                         i = end;
                         continue;
                     }
@@ -207,7 +217,8 @@ namespace hub
                     {
                         const auto close = text.find ("]]>", i + 9);
                         if (close == std::string::npos || depth == 0) return {};
-                        addText (text.substr (i + 9, close - i - 9));
+                        flushText();
+                        addPiece (juce::String::fromUTF8 (text.data() + i + 9, (int) (close - i - 9)));
                         i = close + 3;
                     }
                     else if (text.compare (i, 2, "<?") == 0)
@@ -235,6 +246,7 @@ namespace hub
                     {
                         const auto gt = text.find ('>', i);
                         if (gt == std::string::npos || depth == 0) return {};
+                        flushText();
                         closeElement();
                         i = gt + 1;
                         if (depth == 0)
@@ -259,6 +271,7 @@ namespace hub
                         if (j >= n) return {};
                         const bool empty = text[j - 1] == '/';
                         if (depth == 0 && rootSeen) return {};
+                        flushText();
                         openElement (name);
                         if (empty)
                             closeElement();
@@ -276,6 +289,22 @@ namespace hub
 
         private:
             static bool isSpace (char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+            static std::string normaliseLineEnds (std::string raw)
+            {
+                if (raw.find ('\r') == std::string::npos)
+                    return raw;
+                std::string out;
+                out.reserve (raw.size());
+                for (size_t k = 0; k < raw.size(); ++k)
+                {
+                    if (raw[k] != '\r')
+                        out += raw[k];
+                    else if (k + 1 >= raw.size() || raw[k + 1] != '\n')
+                        out += '\n';
+                }
+                return out;
+            }
 
             static juce::String decodeEntities (const std::string& raw)
             {
@@ -299,11 +328,12 @@ namespace hub
                     }
                     const auto entity = raw.substr (amp + 1, semi - amp - 1);
                     juce::juce_wchar c = 0;
-                    if (entity == "lt") c = '<';
-                    else if (entity == "gt") c = '>';
-                    else if (entity == "amp") c = '&';
-                    else if (entity == "quot") c = '"';
-                    else if (entity == "apos") c = '\'';
+                    const auto named = juce::String (entity).toLowerCase();
+                    if (named == "lt") c = '<';
+                    else if (named == "gt") c = '>';
+                    else if (named == "amp") c = '&';
+                    else if (named == "quot") c = '"';
+                    else if (named == "apos") c = '\'';
                     else if (entity.size() > 1 && entity[0] == '#')
                     {
                         const bool hex = entity[1] == 'x' || entity[1] == 'X';
@@ -350,7 +380,17 @@ namespace hub
                 --depth;
             }
 
-            void addText (const juce::String& t)
+            // Text between two tags is one piece (comments inside it do not cut it);
+            // a piece of nothing but white space is dropped. Line ends in text read as
+            // "\n" ("\r\n" and a lone "\r" alike).
+            void flushText()
+            {
+                if (pending.isNotEmpty() && pending.containsNonWhitespaceChars())
+                    addPiece (pending);
+                pending.clear();
+            }
+
+            void addPiece (const juce::String& t)
             {
                 if (capturing)
                     capture << t;
@@ -358,7 +398,7 @@ namespace hub
 
             static constexpr int maxDepth = 256;
             std::string text;
-            juce::String key, answer, capture;
+            juce::String key, answer, capture, pending;
             int depth = 0;
             bool rootSeen = false, dictSeen = false, inDict = false;
             bool capturing = false, captureIsValue = false, awaitingValue = false, done = false;
@@ -367,9 +407,7 @@ namespace hub
 
     juce::String InstallScan::readPlistStringFromText (const juce::String& text, const juce::String& key)
     {
-        // Without the key's text (or an entity that could spell it) there is nothing to
-        // find; this skips the walk for the many foreign bundles a scan opens.
-        if (key.isEmpty() || (! text.contains (key) && ! text.containsChar ('&')))
+        if (text.isEmpty())
             return {};
         return PlistScanner (text, key).run();
     }
