@@ -175,7 +175,9 @@ namespace hub
         // recursion, and answers the value after the first matching key of the root's
         // first "dict" child. A document that is not complete (unclosed elements,
         // broken markup) gives nothing. The framework's general XML parser is not used
-        // here: some malformed property lists made it loop forever.
+        // here: some malformed property lists made it loop forever, and it recurses once
+        // per nesting level. Its reading of well-formed files is kept: the same elements,
+        // entities, comments, CDATA sections and white-space handling.
         class PlistScanner
         {
         public:
@@ -201,8 +203,8 @@ namespace hub
                                 if (! isSpace (text[k]) && ! (k < 3 && (unsigned char) text[k] >= 0x80))
                                     return {};
                         }
-                        else
-                            pending << decodeEntities (normaliseLineEnds (text.substr (i, end - i)));
+                        else if (capturing)
+                            pending += decodeEntities (normaliseLineEnds (text.substr (i, end - i)));
                         i = end;
                         continue;
                     }
@@ -218,7 +220,7 @@ namespace hub
                         const auto close = text.find ("]]>", i + 9);
                         if (close == std::string::npos || depth == 0) return {};
                         flushText();
-                        addPiece (juce::String::fromUTF8 (text.data() + i + 9, (int) (close - i - 9)));
+                        addPiece (text.substr (i + 9, close - i - 9));
                         i = close + 3;
                     }
                     else if (text.compare (i, 2, "<?") == 0)
@@ -230,17 +232,17 @@ namespace hub
                     else if (text.compare (i, 2, "<!") == 0)
                     {
                         // A document type declaration, possibly with an internal subset.
-                        const auto bracket = text.find ('[', i);
-                        const auto gt = text.find ('>', i);
-                        if (gt == std::string::npos) return {};
-                        if (bracket != std::string::npos && bracket < gt)
+                        // Only looks as far as its own end, so that many of them stay linear.
+                        const auto stop = text.find_first_of ("[>", i + 2);
+                        if (stop == std::string::npos) return {};
+                        if (text[stop] == '[')
                         {
-                            const auto close = text.find ("]>", bracket);
+                            const auto close = text.find ("]>", stop);
                             if (close == std::string::npos) return {};
                             i = close + 2;
                         }
                         else
-                            i = gt + 1;
+                            i = stop + 1;
                     }
                     else if (text.compare (i, 2, "</") == 0)
                     {
@@ -306,23 +308,30 @@ namespace hub
                 return out;
             }
 
-            static juce::String decodeEntities (const std::string& raw)
+            // Text is gathered as UTF-8 bytes: appending to the framework's strings
+            // copies the whole text each time, which a long value made of many small
+            // pieces would turn into a crawl.
+            static std::string decodeEntities (const std::string& raw)
             {
                 if (raw.find ('&') == std::string::npos)
-                    return juce::String::fromUTF8 (raw.data(), (int) raw.size());
+                    return raw;
 
-                juce::String out;
+                std::string out;
+                out.reserve (raw.size());
                 size_t i = 0;
                 while (i < raw.size())
                 {
                     const auto amp = raw.find ('&', i);
                     const auto stop = amp == std::string::npos ? raw.size() : amp;
-                    out << juce::String::fromUTF8 (raw.data() + i, (int) (stop - i));
+                    out.append (raw, i, stop - i);
                     if (amp == std::string::npos) break;
-                    const auto semi = raw.find (';', amp);
-                    if (semi == std::string::npos || semi - amp > 12)
+                    // An entity name is short: look for its ";" only that far.
+                    auto semi = amp + 1;
+                    while (semi < raw.size() && semi - amp <= 12 && raw[semi] != ';')
+                        ++semi;
+                    if (semi >= raw.size() || semi - amp > 12 || raw[semi] != ';')
                     {
-                        out << "&";
+                        out += '&';
                         i = amp + 1;
                         continue;
                     }
@@ -342,8 +351,8 @@ namespace hub
                         if (value > 0 && value <= 0x10ffff && ! (value >= 0xd800 && value <= 0xdfff))
                             c = (juce::juce_wchar) value;
                     }
-                    if (c != 0) { out << juce::String::charToString (c); i = semi + 1; }
-                    else        { out << "&"; i = amp + 1; }
+                    if (c != 0) { out += juce::String::charToString (c).toStdString(); i = semi + 1; }
+                    else        { out += '&'; i = amp + 1; }
                 }
                 return out;
             }
@@ -357,8 +366,8 @@ namespace hub
                     dictSeen = inDict = true;
                 else if (depth == 3 && inDict && ! done)
                 {
-                    if (awaitingValue)       { capturing = true; capture = {}; captureIsValue = true; }
-                    else if (juce::String (name).equalsIgnoreCase ("key")) { capturing = true; capture = {}; captureIsValue = false; }
+                    if (awaitingValue)       { capturing = true; capture.clear(); captureIsValue = true; }
+                    else if (juce::String (name).equalsIgnoreCase ("key")) { capturing = true; capture.clear(); captureIsValue = false; }
                 }
             }
 
@@ -367,12 +376,13 @@ namespace hub
                 if (depth == 3 && capturing)
                 {
                     capturing = false;
+                    const auto captured = juce::String::fromUTF8 (capture.data(), (int) capture.size()).trim();
                     if (captureIsValue)
                     {
-                        answer = capture.trim();
+                        answer = captured;
                         done = true;
                     }
-                    else if (capture.trim() == key)
+                    else if (captured == key)
                         awaitingValue = true;
                 }
                 if (depth == 2 && inDict)
@@ -385,20 +395,21 @@ namespace hub
             // "\n" ("\r\n" and a lone "\r" alike).
             void flushText()
             {
-                if (pending.isNotEmpty() && pending.containsNonWhitespaceChars())
+                if (! pending.empty() && juce::String::fromUTF8 (pending.data(), (int) pending.size()).containsNonWhitespaceChars())
                     addPiece (pending);
                 pending.clear();
             }
 
-            void addPiece (const juce::String& t)
+            void addPiece (const std::string& t)
             {
                 if (capturing)
-                    capture << t;
+                    capture += t;
             }
 
             static constexpr int maxDepth = 256;
             std::string text;
-            juce::String key, answer, capture, pending;
+            juce::String key, answer;
+            std::string capture, pending;   // UTF-8
             int depth = 0;
             bool rootSeen = false, dictSeen = false, inDict = false;
             bool capturing = false, captureIsValue = false, awaitingValue = false, done = false;

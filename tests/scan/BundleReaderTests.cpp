@@ -79,6 +79,22 @@ TEST (PlistReader, HostileFilesGiveEmptyValues)
     f.replaceWithData (bin.getData(), bin.getSize());
     EXPECT_EQ (InstallScan::readPlistString (f, "CFBundleIdentifier"), "");
 
+    // Near the read limit, made of many small pieces: read in one pass, not one pass
+    // per piece (each of these took minutes when every piece searched or copied the rest).
+    struct Big { const char* name; std::string text; std::string value; };
+    const auto times = [] (const std::string& s, int n) { std::string r; for (int i = 0; i < n; ++i) r += s; return r; };
+    const Big bigs[] = {
+        { "entities", "<plist><dict><key>A</key><string>" + times ("&amp;", 150000) + "</string></dict></plist>", std::string (150000, '&') },
+        { "bare ampersands", "<plist><dict><key>A</key><string>" + std::string (900000, '&') + "</string></dict></plist>", std::string (900000, '&') },
+        { "nested pieces", "<plist><dict><key>A</key><string>" + times ("<b>x</b>", 100000) + "</string></dict></plist>", std::string (100000, 'x') },
+        { "declarations", "<plist>" + times ("<!x>", 200000) + "<dict><key>A</key><string>v</string></dict></plist>", "v" },
+    };
+    for (auto& b : bigs)
+    {
+        f.replaceWithData (b.text.data(), b.text.size());
+        EXPECT_EQ (InstallScan::readPlistString (f, "A").toStdString(), b.value) << b.name;
+    }
+
     // Broken markup with stray processing instructions: once made the reader loop forever.
     juce::MemoryOutputStream broken;
     ASSERT_TRUE (juce::Base64::convertFromBase64 (broken, "PD95bG0gI2Vyc2lvbj0iMS4wIj8+PHBsaXN0IHZlcnNpb249IjEuMCI+PGRpY3Q+PGtleT5DRjw/eG1yc3N0cmluZz48a2V5PkE8L2s+aXluZWU8dGdlcj4xPC9pbnRlZ2VyPDd4bWwgdmVyc2lvbj0iMS4wIj8+HHBsaXN0IHZlcnNpb249IjEuQnUwIj48L2RpY24="));
