@@ -88,20 +88,22 @@ namespace hub
 
         bool jsonTooDeep (const juce::String& text, int limit)
         {
+            // Strings may be quoted with either quote mark; the other one inside a string
+            // is plain text and must not hide the brackets that follow it.
             int depth = 0;
-            bool inString = false;
+            juce::juce_wchar quote = 0;
             for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p)
             {
                 const auto c = *p;
-                if (inString)
+                if (quote != 0)
                 {
                     if (c == '\\') { ++p; if (p.isEmpty()) break; }
-                    else if (c == '"') inString = false;
+                    else if (c == quote) quote = 0;
                     continue;
                 }
-                if (c == '"') inString = true;
+                if (c == '"' || c == '\'') quote = c;
                 else if (c == '[' || c == '{') { if (++depth > limit) return true; }
-                else if (c == ']' || c == '}') --depth;
+                else if ((c == ']' || c == '}') && depth > 0) --depth;
             }
             return false;
         }

@@ -125,8 +125,13 @@ TEST (ModuleInfo, Variants)
         EXPECT_EQ (info.classId, c.cid);
     }
 
+    // Deep nesting never reaches the parser's recursion, whatever quote marks stand
+    // before it; nesting within the limit is read.
     const std::string deep (100000, '[');
-    EXPECT_EQ (InstallScan::readModuleInfoText ("{\"Name\":\"N\",\"x\":" + juce::String (deep)).name, "");
+    for (auto before : { "\"x\":", "\"x\":'\"',\"y\":", "\"x\":\"'\",\"y\":", "\"x\":\"\\\"\",\"y\":" })
+        EXPECT_EQ (InstallScan::readModuleInfoText (juce::String ("{\"Name\":\"N\",") + before + juce::String (deep)).name, "") << before;
+    const std::string fine = std::string (100, '[') + std::string (100, ']');
+    EXPECT_EQ (InstallScan::readModuleInfoText ("{\"Name\":\"N\",\"x\":" + juce::String (fine) + "}").name, "N");
 }
 
 TEST (BundleReader, Bundles)
