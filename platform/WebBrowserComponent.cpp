@@ -2,6 +2,10 @@
 
 #if JUCE_LINUX || JUCE_BSD
 
+#include "platform/WebHostLink.h"
+#include "platform/WebHostProtocol.h"
+
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
@@ -15,41 +19,31 @@ namespace tarvo
 {
     namespace
     {
-        constexpr size_t maxLine = 64u * 1024u * 1024u;
+        const juce::Colour viewBackground (227, 229, 232);
 
-        juce::String toBase64 (const void* data, size_t size)
-        {
-            return juce::Base64::toBase64 (data, size);
-        }
-
-        juce::String toBase64 (const juce::String& text)
-        {
-            return toBase64 (text.toRawUTF8(), text.getNumBytesAsUTF8());
-        }
-
-        juce::String fromBase64Text (const juce::String& b64)
-        {
-            juce::MemoryOutputStream out;
-            if (! juce::Base64::convertFromBase64 (out, b64))
-                return {};
-            return out.toUTF8();
-        }
+        // The fd number the helper finds its end of the socket on.
+        constexpr int helperSocketFd = 3;
     }
 
     //==============================================================================
-    // The helper process and the socket to it. The reader thread takes lines off the
-    // socket: resource requests are answered right there (the provider keeps no state),
-    // native calls and the plug id are posted to the message thread.
-    class WebBrowserComponent::Impl : private juce::Thread
+    // The helper process and the link to it.
+    //
+    // Threads: the link's reader thread takes lines off the socket. Page files are
+    // served right there through the resource provider (which keeps no state), so a
+    // busy message thread never holds up the page's loading; native calls, the plug
+    // id and the helper's end are posted to the message thread, where every native
+    // function runs. Everything sent to the helper goes through the link's writer
+    // thread, so nothing here ever waits on the helper except the bounded stop.
+    class WebBrowserComponent::Impl
     {
     public:
-        Impl (WebBrowserComponent& ownerIn, const Options& optionsIn)
-            : juce::Thread ("tarvo-webview"), owner (ownerIn), options (optionsIn)
+        Impl (WebBrowserComponent& ownerIn, const Options& optionsIn, const juce::File& helperIn)
+            : owner (ownerIn), options (optionsIn), helper (helperIn)
         {
-            start();
+            startHelper();
         }
 
-        ~Impl() override
+        ~Impl()
         {
             *alive = false;
             stopHelper();
@@ -58,85 +52,109 @@ namespace tarvo
         void load (const juce::String& url)
         {
             lastUrl = url;
-            send ("LOAD " + toBase64 (url));
+            if (link != nullptr)
+                link->send (WebHostProtocol::loadLine (url));
         }
 
         juce::XEmbedComponent* getEmbed() const { return embed.get(); }
         const juce::String& getProblem() const { return problem; }
 
     private:
-        bool start()
+        using Link = std::shared_ptr<WebHostLink>;
+
+        bool startHelper()
         {
+            if (! helper.existsAsFile())
+                return fail ("The page view helper is missing: " + helper.getFullPathName());
+
             int fds[2];
             if (::socketpair (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
                 return fail ("The page view could not be started.");
 
-            const auto helper = juce::File::getSpecialLocation (juce::File::currentExecutableFile)
-                                    .getSiblingFile ("fernhall-webhost");
-            if (! helper.existsAsFile())
+            // The child gets its end as fd 3 through dup2 in the child alone, so no
+            // other process started meanwhile inherits it (a stray copy would keep the
+            // socket open after the helper dies).
+            if (fds[1] == helperSocketFd)
             {
-                ::close (fds[0]);
+                const int moved = ::fcntl (fds[1], F_DUPFD_CLOEXEC, 10);
                 ::close (fds[1]);
-                return fail ("The page view helper is missing: " + helper.getFullPathName());
+                fds[1] = moved;
+                if (moved < 0)
+                {
+                    ::close (fds[0]);
+                    return fail ("The page view could not be started.");
+                }
             }
 
-            // The child's end must survive exec: duplicate it without close-on-exec.
-            const int childFd = ::fcntl (fds[1], F_DUPFD, 3);
-            ::close (fds[1]);
-            if (childFd < 0)
-            {
-                ::close (fds[0]);
-                return fail ("The page view could not be started.");
-            }
-
-            juce::StringArray env;
+            std::vector<std::string> envStore;
             for (char** e = environ; *e != nullptr; ++e)
             {
-                juce::String entry (*e);
-                if (! entry.startsWith ("GDK_BACKEND=") && ! entry.startsWith ("WAYLAND_DISPLAY="))
-                    env.add (entry);
+                const std::string entry (*e);
+                if (entry.rfind ("GDK_BACKEND=", 0) != 0 && entry.rfind ("WAYLAND_DISPLAY=", 0) != 0
+                    && entry.rfind ("WEBKIT_DISABLE_COMPOSITING_MODE=", 0) != 0)
+                    envStore.push_back (entry);
             }
-            env.add ("GDK_BACKEND=x11");
-            env.add ("WEBKIT_DISABLE_COMPOSITING_MODE=1");
+            envStore.push_back ("GDK_BACKEND=x11");
+            envStore.push_back ("WEBKIT_DISABLE_COMPOSITING_MODE=1");
 
-            std::vector<std::string> envStore, argStore { helper.getFullPathName().toStdString(), std::to_string (childFd) };
-            for (auto& e : env) envStore.push_back (e.toStdString());
+            std::vector<std::string> argStore { helper.getFullPathName().toStdString(),
+                                                std::to_string (helperSocketFd),
+                                                std::to_string ((long) ::getpid()),
+                                                options.getNativeIntegrationEnabled() ? "1" : "0" };
             std::vector<char*> envp, argv;
             for (auto& s : envStore) envp.push_back (s.data());
             envp.push_back (nullptr);
             for (auto& s : argStore) argv.push_back (s.data());
             argv.push_back (nullptr);
 
+            posix_spawn_file_actions_t actions;
+            posix_spawn_file_actions_init (&actions);
+            posix_spawn_file_actions_adddup2 (&actions, fds[1], helperSocketFd);
+
             pid_t pid = -1;
-            const int rc = ::posix_spawn (&pid, argv[0], nullptr, nullptr, argv.data(), envp.data());
-            ::close (childFd);
+            const int rc = ::posix_spawn (&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+            posix_spawn_file_actions_destroy (&actions);
+            ::close (fds[1]);
             if (rc != 0)
             {
                 ::close (fds[0]);
                 return fail ("The page view could not be started.");
             }
 
-            sock = fds[0];
             child = pid;
-            startThread();
+            ++starts;
+
+            auto self = std::make_shared<std::weak_ptr<WebHostLink>>();
+            auto flag = alive;
+            link = std::make_shared<WebHostLink> (fds[0], WebHostProtocol::maxIncomingLine,
+                                                  [this, self] (std::string_view line) { handleLine (line, *self); },
+                                                  [this, self, flag]
+                                                  {
+                                                      auto weak = *self;
+                                                      juce::MessageManager::callAsync ([this, weak, flag]
+                                                      {
+                                                          if (*flag)
+                                                              helperEnded (weak.lock());
+                                                      });
+                                                  });
+            *self = link;
+            link->start();
             return true;
         }
 
         void stopHelper()
         {
-            if (sock >= 0)
-                ::shutdown (sock, SHUT_RDWR);
-            stopThread (2000);
-            if (sock >= 0)
+            if (link != nullptr)
             {
-                ::close (sock);
-                sock = -1;
+                link->close (2000);
+                link.reset();
             }
             if (child > 0)
             {
+                // The helper quits when its socket closes; give it two seconds.
                 for (int i = 0; i < 100; ++i)
                 {
-                    if (::waitpid (child, nullptr, WNOHANG) == child) { child = -1; break; }
+                    if (::waitpid (child, nullptr, WNOHANG) != 0) { child = -1; break; }
                     juce::Thread::sleep (20);
                 }
                 if (child > 0)
@@ -155,93 +173,43 @@ namespace tarvo
             return false;
         }
 
-        void send (const juce::String& line)
+        // Reader thread.
+        void handleLine (std::string_view line, const std::weak_ptr<WebHostLink>& weakLink)
         {
-            const juce::ScopedLock sl (writeLock);
-            if (sock < 0)
-                return;
-            const std::string bytes = line.toStdString() + "\n";
-            size_t done = 0;
-            while (done < bytes.size())
+            auto m = WebHostProtocol::parseHelperLine (line);
+            using Kind = WebHostProtocol::HelperMessage::Kind;
+
+            if (m.kind == Kind::get)
             {
-                const auto n = ::send (sock, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-                if (n < 0)
-                {
-                    if (errno == EINTR) continue;
-                    return;
-                }
-                done += (size_t) n;
+                if (auto l = weakLink.lock())
+                    l->send (WebHostProtocol::resourceLine (m.request, options.serve (m.path)));
+            }
+            else if (m.kind == Kind::call)
+            {
+                postToMessageThread (weakLink, [page = std::move (m.page), json = m.json] (Impl& self, const Link& l)
+                                     {
+                                         self.handleCall (l, page, json);
+                                     });
+            }
+            else if (m.kind == Kind::plug)
+            {
+                postToMessageThread (weakLink, [xid = m.xid] (Impl& self, const Link&) { self.attach (xid); });
             }
         }
 
-        void run() override
-        {
-            std::string buffer;
-            char chunk[65536];
-            while (! threadShouldExit())
-            {
-                const auto n = ::recv (sock, chunk, sizeof chunk, 0);
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n <= 0)
-                    break;
-                buffer.append (chunk, (size_t) n);
-
-                size_t start = 0;
-                for (;;)
-                {
-                    const auto nl = buffer.find ('\n', start);
-                    if (nl == std::string::npos)
-                        break;
-                    handleLine (juce::String::fromUTF8 (buffer.data() + start, (int) (nl - start)));
-                    start = nl + 1;
-                }
-                buffer.erase (0, start);
-                if (buffer.size() > maxLine)
-                    buffer.clear();
-            }
-
-            if (! threadShouldExit())
-                postToOwner ([] (Impl& self) { self.helperEnded(); });
-        }
-
+        // Runs `fn` on the message thread if this view and that link are both still current.
         template <typename Fn>
-        void postToOwner (Fn fn)
+        void postToMessageThread (const std::weak_ptr<WebHostLink>& weakLink, Fn fn)
         {
             auto flag = alive;
-            juce::MessageManager::callAsync ([this, flag, fn]
+            juce::MessageManager::callAsync ([this, flag, weakLink, fn = std::move (fn)]
                                              {
-                                                 if (*flag)
-                                                     fn (*this);
+                                                 if (! *flag)
+                                                     return;
+                                                 auto l = weakLink.lock();
+                                                 if (l != nullptr && l == link)
+                                                     fn (*this, l);
                                              });
-        }
-
-        void handleLine (const juce::String& line)
-        {
-            const auto verb = line.upToFirstOccurrenceOf (" ", false, false);
-            const auto rest = line.fromFirstOccurrenceOf (" ", false, false);
-
-            if (verb == "GET")
-            {
-                const auto req = rest.upToFirstOccurrenceOf (" ", false, false);
-                const auto path = fromBase64Text (rest.fromFirstOccurrenceOf (" ", false, false));
-                auto resource = options.serve (path);
-                if (resource.has_value())
-                    send ("RES " + req + " 200 " + toBase64 (resource->mimeType) + " "
-                          + toBase64 (resource->data.data(), resource->data.size()));
-                else
-                    send ("RES " + req + " 404 " + toBase64 (juce::String ("text/plain")) + " " + toBase64 (juce::String ("Not found")));
-            }
-            else if (verb == "CALL")
-            {
-                const auto json = fromBase64Text (rest);
-                postToOwner ([json] (Impl& self) { self.handleCall (json); });
-            }
-            else if (verb == "PLUG")
-            {
-                const auto xid = (unsigned long) rest.getLargeIntValue();
-                postToOwner ([xid] (Impl& self) { self.attach (xid); });
-            }
         }
 
         void attach (unsigned long xid)
@@ -253,45 +221,47 @@ namespace tarvo
             owner.repaint();
         }
 
-        void handleCall (const juce::String& json)
+        void handleCall (const Link& l, const std::string& page, const juce::String& json)
         {
-            juce::var message;
-            if (juce::JSON::parse (json, message).failed() || ! message.isObject())
+            // A document without a usable id cannot be answered at all: dropped.
+            const auto call = WebHostProtocol::parseCall (json);
+            if (! call.has_value())
                 return;
 
-            const auto idVar = message.getProperty ("id", {});
-            if (! (idVar.isInt() || idVar.isInt64() || idVar.isDouble()))
-                return;
-            const auto id = (juce::int64) idVar;
-            const auto name = message.getProperty ("name", {}).toString();
-
-            juce::Array<juce::var> args;
-            if (auto* a = message.getProperty ("args", {}).getArray())
-                args = *a;
-
-            auto flag = alive;
-            auto answered = std::make_shared<bool> (false);
-            auto completion = [this, flag, id, answered] (juce::var result)
+            if (! options.getNativeIntegrationEnabled())
             {
-                if (! *flag || *answered)
+                l->send (WebHostProtocol::rejectLine (page, call->id, "Native functions are not available"));
+                return;
+            }
+
+            // The completion may be kept and called later, from any thread; after this
+            // view or this helper is gone it does nothing. Only the first call counts.
+            std::weak_ptr<WebHostLink> weak = l;
+            auto answered = std::make_shared<std::atomic<bool>> (false);
+            auto completion = [weak, page, id = call->id, answered] (juce::var result)
+            {
+                if (answered->exchange (true))
                     return;
-                *answered = true;
-                const auto text = result.isVoid() || result.isUndefined() ? juce::String() : juce::JSON::toString (result, true);
-                send ("RET " + juce::String (id) + " 1 " + toBase64 (text));
+                if (auto target = weak.lock())
+                    target->send (WebHostProtocol::resolveLine (page, id, result));
             };
 
-            if (! options.invoke (name, args, completion))
-                send ("RET " + juce::String (id) + " 0 " + toBase64 (juce::JSON::toString ("No native function named " + name)));
+            if (! options.invoke (call->name, call->args, std::move (completion)))
+                l->send (WebHostProtocol::rejectLine (page, call->id, "No native function named " + call->name));
         }
 
-        void helperEnded()
+        void helperEnded (const Link& ended)
         {
+            if (ended == nullptr || ended != link)
+                return;
+
             embed.reset();
-            ::waitpid (child, nullptr, WNOHANG);
-            if (restarts++ < 1)
+            stopHelper();
+
+            // One restart; a helper that dies again means something is broken for good.
+            if (starts < 2)
             {
-                stopHelper();
-                if (start() && lastUrl.isNotEmpty())
+                if (startHelper() && lastUrl.isNotEmpty())
                     load (lastUrl);
                 return;
             }
@@ -299,26 +269,36 @@ namespace tarvo
         }
 
         WebBrowserComponent& owner;
-        Options options;
+        const Options options;
+        const juce::File helper;
         std::shared_ptr<bool> alive = std::make_shared<bool> (true);
-        juce::CriticalSection writeLock;
-        int sock = -1;
+        Link link;
         pid_t child = -1;
-        int restarts = 0;
+        int starts = 0;
         juce::String lastUrl, problem;
         std::unique_ptr<juce::XEmbedComponent> embed;
     };
 
     //==============================================================================
     WebBrowserComponent::WebBrowserComponent (const Options& options)
-        : impl (std::make_unique<Impl> (*this, options))
+        : WebBrowserComponent (options, getDefaultHelperProgram())
+    {
+    }
+
+    WebBrowserComponent::WebBrowserComponent (const Options& options, const juce::File& helperProgram)
     {
         setOpaque (true);
+        impl = std::make_unique<Impl> (*this, options, helperProgram);
     }
 
     WebBrowserComponent::~WebBrowserComponent()
     {
         impl.reset();
+    }
+
+    juce::File WebBrowserComponent::getDefaultHelperProgram()
+    {
+        return juce::File::getSpecialLocation (juce::File::currentExecutableFile).getSiblingFile ("fernhall-webhost");
     }
 
     void WebBrowserComponent::goToURL (const juce::String& url)
@@ -339,8 +319,8 @@ namespace tarvo
 
     void WebBrowserComponent::paint (juce::Graphics& g)
     {
-        g.fillAll (juce::Colour (227, 229, 232));
-        if (impl->getProblem().isNotEmpty())
+        g.fillAll (viewBackground);
+        if (impl != nullptr && impl->getProblem().isNotEmpty())
         {
             g.setColour (juce::Colours::black);
             g.setFont (15.0f);
@@ -353,6 +333,11 @@ namespace tarvo
         if (auto* e = impl->getEmbed())
             return (void*) e->getHostWindowID();
         return nullptr;
+    }
+
+    juce::String WebBrowserComponent::getProblemText() const
+    {
+        return impl != nullptr ? impl->getProblem() : juce::String();
     }
 }
 

@@ -66,7 +66,14 @@ namespace tarvo
         };
 
         explicit WebBrowserComponent (const Options& options);
+        // As above with another helper program in place of the one installed next to
+        // the application's executable (tests use this).
+        WebBrowserComponent (const Options& options, const juce::File& helperProgram);
         ~WebBrowserComponent() override;
+
+        // The helper program the first constructor starts: "fernhall-webhost" next to
+        // the application's executable.
+        static juce::File getDefaultHelperProgram();
 
         // Loads an address (normally getResourceProviderRoot()).
         void goToURL (const juce::String& url);
@@ -79,6 +86,10 @@ namespace tarvo
 
         // The native handle of the embedded view once it is attached, else null.
         void* getEmbeddedViewHandle() const;
+
+        // The text shown in place of the page when the view could not be started or
+        // stopped for good; empty while all is well.
+        juce::String getProblemText() const;
 
     private:
         class Impl;

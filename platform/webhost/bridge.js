@@ -15,6 +15,9 @@
   'use strict';
   if (window.getNativeFunction && window.__tarvoNative) return;
 
+  // The host drops larger call documents (4 MiB of UTF-8); refuse them here instead,
+  // so the promise rejects rather than waiting for ever.
+  const MAX_CALL_CHARS = 1000000;
   const pending = new Map();
   let nextId = 1;
 
@@ -23,7 +26,9 @@
       const id = nextId++;
       pending.set(id, { resolve: resolve, reject: reject });
       try {
-        handler.postMessage(JSON.stringify({ id: id, name: String(name), args: args }));
+        const text = JSON.stringify({ id: id, name: String(name), args: args });
+        if (text.length > MAX_CALL_CHARS) throw new Error('native call arguments too large');
+        handler.postMessage(text);
       } catch (e) {
         pending.delete(id);
         reject(e instanceof Error ? e : new Error(String(e)));
