@@ -108,6 +108,31 @@ describe('list', () => {
     });
   }
 
+  test('a render keeps the list where the user scrolled it', async () => {
+    const many = Array.from({ length: 12 }, (_, i) => product('p' + i));
+    await withView({ st: state(many) }, async ({ page }) => {
+      await page.evaluate(() => { document.querySelector('#list .scroll').scrollTop = 200; });
+      await page.evaluate(() => window.Fernhall.refresh());
+      assert.equal(await page.evaluate(() => document.querySelector('#list .scroll').scrollTop), 200);
+    });
+  });
+
+  test('an older state answer arriving after a newer one does not replace it', async () => {
+    await withView({ st: state([product('a')]) }, async ({ page, bridge }) => {
+      await until(() => bridge.callsOf('getState').length === 2);
+      const slow = deferred();
+      bridge.handlers.getState = () => slow.promise;
+      const first = page.evaluate(() => window.Fernhall.refresh());
+      await until(() => bridge.callsOf('getState').length === 3);
+      bridge.handlers.getState = () => state([product('a'), product('b')]);
+      await page.evaluate(() => window.Fernhall.refresh());
+      assert.equal((await readList(page)).count, '2 products');
+      slow.resolve(state([product('a')]));
+      await first;
+      assert.equal((await readList(page)).count, '2 products');
+    });
+  });
+
   test('product names and taglines are shown as text, never as markup', async () => {
     const evil = product('x', { name: '<img src=x onerror="window.__owned=1">', tagline: '<b>bold</b>' });
     await withView({ st: state([evil]) }, async ({ page }) => {
