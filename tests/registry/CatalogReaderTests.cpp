@@ -158,11 +158,11 @@ TEST (Catalog, HostileDocumentsNeverCrash)
     EXPECT_FALSE (hub::ReleaseIndex::parseCatalog ("{\"products\":" + juce::String (deep), out));
     EXPECT_TRUE (CatalogReader::parseReleases ("{\"releases\":" + juce::String (deep)).empty());
 
-    juce::String many = "{\"products\":[";
+    std::string many = "{\"products\":[";
     for (int i = 0; i < 20000; ++i)
-        many << (i ? "," : "") << "{\"id\":\"p" << i << "\",\"name\":[1,2,{\"x\":null}],\"latest\":7}";
-    many << "],\"notices\":\"x\",\"manager\":[]}";
-    ASSERT_TRUE (hub::ReleaseIndex::parseCatalog (many, out));
+        many += (i ? "," : "") + std::string ("{\"id\":\"p") + std::to_string (i) + "\",\"name\":[1,2,{\"x\":null}],\"latest\":7}";
+    many += "],\"notices\":\"x\",\"manager\":[]}";
+    ASSERT_TRUE (hub::ReleaseIndex::parseCatalog (juce::String (many), out));
     EXPECT_EQ (out.products.size(), 20000u);
     EXPECT_TRUE (out.products[0].name.isEmpty());
 }
