@@ -54,7 +54,7 @@ describe('notice banner', () => {
           src: document.getElementById('bannerImg').getAttribute('src')
         }));
         assert.equal(info.link, c.link, c.name);
-        assert.notEqual(info.cursor === 'pointer', !c.link, c.name);   // a pointer exactly when it is a link
+        assert.equal(info.cursor === 'pointer', Boolean(c.link), c.name);   // a pointer exactly when it is a link
         assert.equal(info.src, c.notice.image, c.name);
         await page.locator('#banner').click({ position: { x: 40, y: 60 } });
         await page.waitForTimeout(100);
