@@ -119,6 +119,35 @@ TEST (FolderScan, SearchPathOrderAndGrouping)
     twice.push_back ({ f.tmp / "missing", InstalledArtifact::VST3, InstalledArtifact::User });
     twice.push_back ({ juce::File(), InstalledArtifact::VST3, InstalledArtifact::User });
     EXPECT_EQ (InstallScan::scan (twice, hub::ProductTable::bundleIds()).size(), 5u);
+
+    // No folder there at all: nothing, with or without an id list.
+    const std::vector<InstallScan::SearchPath> none { { f.tmp / "gone/VST3", InstalledArtifact::VST3, InstalledArtifact::System },
+                                                      { f.tmp / "gone/Components", InstalledArtifact::AU, InstalledArtifact::User } };
+    EXPECT_TRUE (InstallScan::scan (none, {}).empty());
+    EXPECT_TRUE (InstallScan::scan (none, hub::ProductTable::bundleIds()).empty());
+}
+
+TEST (FolderScan, DefaultFoldersSystemFirstThenTheUsersHome)
+{
+    const auto paths = InstallScan::defaultSearchPaths();
+    const auto home = juce::File::getSpecialLocation (juce::File::userHomeDirectory);
+    ASSERT_FALSE (paths.empty());
+    bool userSeen = false;
+    for (auto& p : paths)
+    {
+        SCOPED_TRACE (p.directory.getFullPathName());
+        if (p.scope == InstalledArtifact::User)
+        {
+            userSeen = true;
+            EXPECT_TRUE (p.directory.isAChildOf (home));
+        }
+        else
+        {
+            EXPECT_FALSE (userSeen);   // every system folder comes before the user's
+            EXPECT_FALSE (p.directory.isAChildOf (home));
+        }
+    }
+    EXPECT_TRUE (userSeen);
 }
 
 TEST (ProductTableRows, LookupIsExact)
