@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using hub::InstallScan;
 using hub::InstalledArtifact;
 
@@ -78,6 +80,14 @@ TEST (PlistReader, HostileFilesGiveEmptyValues)
     auto bin = binaryPlist();
     f.replaceWithData (bin.getData(), bin.getSize());
     EXPECT_EQ (InstallScan::readPlistString (f, "CFBundleIdentifier"), "");
+
+    // A pipe where the file should be: never waited on.
+    auto pipe = tmp / "Pipe.vst3/Contents/Info.plist";
+    pipe.getParentDirectory().createDirectory();
+    ASSERT_EQ (::mkfifo (pipe.getFullPathName().toRawUTF8(), 0600), 0);
+    EXPECT_EQ (InstallScan::readPlistString (pipe, "CFBundleIdentifier"), "");
+    InstalledArtifact untouched;
+    EXPECT_FALSE (InstallScan::readBundle (tmp / "Pipe.vst3", InstalledArtifact::VST3, InstalledArtifact::System, untouched));
 
     // Near the read limit, made of many small pieces: read in one pass, not one pass
     // per piece (each of these took minutes when every piece searched or copied the rest).
