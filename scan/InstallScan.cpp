@@ -118,21 +118,53 @@ namespace hub
         constexpr int maxNesting = 256;
     }
 
+    namespace
+    {
+        // Length of the well-formed UTF-8 sequence at s, or 0. Overlong forms, stray
+        // continuation bytes, surrogates and values above U+10FFFF are not well-formed;
+        // the framework's own check lets some of them through, and its string functions
+        // then step past the end of the text.
+        size_t sequenceLength (const unsigned char* s, size_t left)
+        {
+            const auto b = s[0];
+            const auto cont = [&] (size_t k, unsigned char lo = 0x80, unsigned char hi = 0xbf) {
+                return k < left && s[k] >= lo && s[k] <= hi;
+            };
+            if (b < 0x80)                          return 1;
+            if (b >= 0xc2 && b <= 0xdf)            return cont (1) ? 2 : 0;
+            if (b == 0xe0)                         return cont (1, 0xa0) && cont (2) ? 3 : 0;
+            if (b == 0xed)                         return cont (1, 0x80, 0x9f) && cont (2) ? 3 : 0;
+            if (b >= 0xe1 && b <= 0xef)            return cont (1) && cont (2) ? 3 : 0;
+            if (b == 0xf0)                         return cont (1, 0x90) && cont (2) && cont (3) ? 4 : 0;
+            if (b >= 0xf1 && b <= 0xf3)            return cont (1) && cont (2) && cont (3) ? 4 : 0;
+            if (b == 0xf4)                         return cont (1, 0x80, 0x8f) && cont (2) && cont (3) ? 4 : 0;
+            return 0;
+        }
+    }
+
     juce::String InstallScan::textFromBytes (const char* bytes, size_t size)
     {
         if (size > (size_t) std::numeric_limits<int>::max())
             return {};
-        if (juce::CharPointer_UTF8::isValidString (bytes, (int) size))
-            return juce::String::fromUTF8 (bytes, (int) size);
 
-        juce::String cleaned;
-        cleaned.preallocateBytes (size);
-        for (size_t i = 0; i < size; ++i)
+        const auto* s = reinterpret_cast<const unsigned char*> (bytes);
+        std::string clean;
+        clean.reserve (size);
+        for (size_t i = 0; i < size;)
         {
-            const auto b = (unsigned char) bytes[i];
-            cleaned << (b < 0x80 ? (juce::juce_wchar) b : (juce::juce_wchar) '?');
+            const auto len = s[i] == 0 ? 0 : sequenceLength (s + i, size - i);
+            if (len == 0)
+            {
+                clean += '?';
+                ++i;
+            }
+            else
+            {
+                clean.append (bytes + i, len);
+                i += len;
+            }
         }
-        return cleaned;
+        return juce::String::fromUTF8 (clean.data(), (int) clean.size());
     }
 
     int InstallScan::compareVersions (const juce::String& a, const juce::String& b)

@@ -54,8 +54,8 @@ namespace hub
         static std::vector<InstalledArtifact> scan (const std::vector<SearchPath>& paths,
                                                     const juce::StringArray& bundleIds);
 
-        // Text of bytes read from disk or the network: valid UTF-8 as it is, otherwise
-        // with every byte above ASCII replaced by "?".
+        // Text of bytes read from disk or the network: well-formed UTF-8 sequences as
+        // they are; every other byte (and NUL) becomes "?".
         static juce::String textFromBytes (const char* bytes, size_t size);
 
         // Files larger than this are not read; they count as missing.

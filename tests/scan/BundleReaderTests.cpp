@@ -201,3 +201,28 @@ TEST (BundleReader, Bundles)
     EXPECT_FALSE (read (juce::File(), kept));
     EXPECT_EQ (kept.name, "previous");
 }
+
+TEST (TextFromBytes, KeepsWellFormedUtf8AndReplacesEveryOtherByte)
+{
+    struct Case { const char* name; std::string bytes; const char* expectedUtf8; };
+    const Case cases[] = {
+        { "ascii", "1.2.0", "1.2.0" },
+        { "two-byte", "caf\xc3\xa9", "caf\xc3\xa9" },
+        { "four-byte", "\xf0\x9f\x98\x80!", "\xf0\x9f\x98\x80!" },
+        { "latin-1 byte", "caf\xe9", "caf?" },
+        { "overlong digit", "\xc0\xb7.1", "??.1" },
+        { "stray continuation", "\xc3\xa9\xbc", "\xc3\xa9?" },
+        { "surrogate", "\xed\xa0\x80", "???" },
+        { "above the last code point", "\xf4\x90\x80\x80", "????" },
+        { "cut at the end", "1\xe2\x82", "1??" },
+        { "NUL inside", std::string ("a\0b", 3), "a?b" },
+    };
+    for (auto& c : cases)
+        EXPECT_EQ (InstallScan::textFromBytes (c.bytes.data(), c.bytes.size()), juce::String::fromUTF8 (c.expectedUtf8)) << c.name;
+
+    // Once let through as they were, such bytes made the version order read past the end.
+    const std::string broken = "\xc0\xb7\xbc";
+    const std::string dots = ".\xc0\xb7\xc0\xb7\xc0\xb7\xc0\xb7";
+    EXPECT_EQ (InstallScan::compareVersions (InstallScan::textFromBytes (broken.data(), broken.size()),
+                                             InstallScan::textFromBytes (dots.data(), dots.size())), -1);   // "???" against "" first
+}
