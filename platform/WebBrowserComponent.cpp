@@ -341,4 +341,227 @@ namespace tarvo
     }
 }
 
+#elif JUCE_MAC
+
+#include "platform/WebHostProtocol.h"
+
+#include <atomic>
+#include <CoreGraphics/CGGeometry.h>
+#include <objc/message.h>
+#include <objc/runtime.h>
+
+namespace tarvo
+{
+    namespace
+    {
+        const juce::Colour viewBackground (227, 229, 232);
+
+        template <typename Result = id, typename... Args>
+        Result message (id receiver, const char* selector, Args... args)
+        {
+            using Fn = Result (*) (id, SEL, Args...);
+            return reinterpret_cast<Fn> (objc_msgSend) (receiver, sel_registerName (selector), args...);
+        }
+
+        id classNamed (const char* name) { return reinterpret_cast<id> (objc_getClass (name)); }
+        id make (const char* className) { return message (message (classNamed (className), "alloc"), "init"); }
+        id nsString (const juce::String& s) { return message (classNamed ("NSString"), "stringWithUTF8String:", s.toRawUTF8()); }
+        juce::String fromNSString (id s)
+        {
+            if (s == nullptr) return {};
+            return juce::String::fromUTF8 (message<const char*> (s, "UTF8String"));
+        }
+
+        // The owning Impl of a handler object, kept in an ivar named "owner".
+        void*& ownerOf (id object)
+        {
+            auto* ivar = class_getInstanceVariable (object_getClass (object), "owner");
+            return *reinterpret_cast<void**> (reinterpret_cast<char*> (object) + ivar_getOffset (ivar));
+        }
+
+        Class makeClass (const char* name, std::initializer_list<std::pair<const char*, IMP>> methods)
+        {
+            if (auto* existing = objc_getClass (name))
+                return existing;
+            Class cls = objc_allocateClassPair (objc_getClass ("NSObject"), name, 0);
+            class_addIvar (cls, "owner", sizeof (void*), (uint8_t) 3, "^v");
+            for (auto& m : methods)
+                class_addMethod (cls, sel_registerName (m.first), m.second, "v@:@@");
+            objc_registerClassPair (cls);
+            return cls;
+        }
+    }
+
+    // The system web view (WKWebView) with a URL scheme handler for the page's files
+    // and a script message handler for native calls. Everything here runs on the
+    // message thread (the main thread), where WebKit calls its delegates.
+    class WebBrowserComponent::Impl
+    {
+    public:
+        Impl (WebBrowserComponent& ownerIn, const Options& optionsIn)
+            : owner (ownerIn), options (optionsIn)
+        {
+            static Class schemeClass = makeClass ("TarvoFernhallSchemeHandler",
+                { { "webView:startURLSchemeTask:", reinterpret_cast<IMP> (&startTask) },
+                  { "webView:stopURLSchemeTask:", reinterpret_cast<IMP> (&stopTask) } });
+            static Class messageClass = makeClass ("TarvoFernhallMessageHandler",
+                { { "userContentController:didReceiveScriptMessage:", reinterpret_cast<IMP> (&receiveMessage) } });
+
+            schemeHandler = message (message (reinterpret_cast<id> (schemeClass), "alloc"), "init");
+            messageHandler = message (message (reinterpret_cast<id> (messageClass), "alloc"), "init");
+            ownerOf (schemeHandler) = this;
+            ownerOf (messageHandler) = this;
+
+            id config = make ("WKWebViewConfiguration");
+            message<void> (config, "setURLSchemeHandler:forURLScheme:", schemeHandler, nsString ("tarvo"));
+            contentController = message (config, "userContentController");
+            if (options.getNativeIntegrationEnabled())
+                message<void> (contentController, "addScriptMessageHandler:name:", messageHandler, nsString ("tarvoNative"));
+
+            const CGRect frame = CGRectMake (0, 0, 100, 100);
+            webView = message (message (classNamed ("WKWebView"), "alloc"), "initWithFrame:configuration:", frame, config);
+            message<void> (config, "release");
+
+            holder.setView (webView);
+            owner.addAndMakeVisible (holder);
+        }
+
+        ~Impl()
+        {
+            *alive = false;
+            ownerOf (schemeHandler) = nullptr;
+            ownerOf (messageHandler) = nullptr;
+            if (options.getNativeIntegrationEnabled())
+                message<void> (contentController, "removeScriptMessageHandlerForName:", nsString ("tarvoNative"));
+            holder.setView (nullptr);
+            message<void> (webView, "release");
+            message<void> (schemeHandler, "release");
+            message<void> (messageHandler, "release");
+        }
+
+        void load (const juce::String& url)
+        {
+            ++page;
+            id nsUrl = message (classNamed ("NSURL"), "URLWithString:", nsString (url));
+            if (nsUrl != nullptr)
+                message (webView, "loadRequest:", message (classNamed ("NSURLRequest"), "requestWithURL:", nsUrl));
+        }
+
+        juce::NSViewComponent& getHolder() { return holder; }
+        id getWebView() const { return webView; }
+
+    private:
+        static void startTask (id self, SEL, id, id task)
+        {
+            auto* impl = static_cast<Impl*> (ownerOf (self));
+            id url = message (message (task, "request"), "URL");
+            const auto address = fromNSString (message (url, "absoluteString"));
+            const juce::String root = "tarvo://app";
+
+            std::optional<Resource> resource;
+            if (impl != nullptr && address.startsWith (root))
+            {
+                auto path = address.substring (root.length());
+                resource = impl->options.serve (path.isEmpty() ? juce::String ("/") : path);
+            }
+
+            const int status = resource.has_value() ? 200 : 404;
+            const auto mime = resource.has_value() && resource->mimeType.isNotEmpty() ? resource->mimeType : juce::String ("text/plain");
+            id headers = message (classNamed ("NSDictionary"), "dictionaryWithObject:forKey:", nsString (mime), nsString ("Content-Type"));
+            id response = message (message (classNamed ("NSHTTPURLResponse"), "alloc"), "initWithURL:statusCode:HTTPVersion:headerFields:",
+                                   url, (long) status, nsString ("HTTP/1.1"), headers);
+            message<void> (task, "didReceiveResponse:", response);
+            message<void> (response, "release");
+            if (resource.has_value())
+                message<void> (task, "didReceiveData:", message (classNamed ("NSData"), "dataWithBytes:length:",
+                                                                 (const void*) resource->data.data(), (unsigned long) resource->data.size()));
+            message<void> (task, "didFinish");
+        }
+
+        static void stopTask (id, SEL, id, id) {}
+
+        static void receiveMessage (id self, SEL, id, id scriptMessage)
+        {
+            if (auto* impl = static_cast<Impl*> (ownerOf (self)))
+            {
+                id body = message (scriptMessage, "body");
+                if (body != nullptr && message<BOOL> (body, "isKindOfClass:", objc_getClass ("NSString")))
+                    impl->handleCall (fromNSString (body));
+            }
+        }
+
+        void handleCall (const juce::String& json)
+        {
+            const auto call = WebHostProtocol::parseCall (json);
+            if (! call.has_value())
+                return;
+
+            auto flag = alive;
+            auto answered = std::make_shared<std::atomic<bool>> (false);
+            const auto callPage = page;
+            auto completion = [this, flag, callPage, id = call->id, answered] (juce::var result)
+            {
+                if (answered->exchange (true))
+                    return;
+                juce::MessageManager::callAsync ([this, flag, callPage, id, result]
+                {
+                    if (*flag && page == callPage)
+                        answer (WebHostProtocol::resolveLine ("0", id, result));
+                });
+            };
+
+            if (! options.invoke (call->name, call->args, std::move (completion)))
+                answer (WebHostProtocol::rejectLine ("0", call->id, "No native function named " + call->name));
+        }
+
+        // Turns a RET line into the script that settles the page's promise.
+        void answer (const std::string& line)
+        {
+            const auto f = juce::StringArray::fromTokens (juce::String (line).trimEnd(), " ", "");
+            auto raw = WebHostProtocol::decodeBase64 (f[4].toStdString());
+            const auto json = raw.has_value() ? juce::String::fromUTF8 (raw->data(), (int) raw->size()) : juce::String();
+            const auto script = "(function(){var n=window.__tarvoNative;if(!n)return;var t=" + juce::JSON::toString (json)
+                              + ",v;if(t!==''){try{v=JSON.parse(t);}catch(e){n.complete(" + f[2]
+                              + ",false,'The native answer could not be read');return;}}n.complete(" + f[2] + ","
+                              + (f[3] == "1" ? "true" : "false") + ",v);})();";
+            message<void> (webView, "evaluateJavaScript:completionHandler:", nsString (script), (id) nullptr);
+        }
+
+        WebBrowserComponent& owner;
+        const Options options;
+        std::shared_ptr<bool> alive = std::make_shared<bool> (true);
+        juce::NSViewComponent holder;
+        id webView = nullptr, schemeHandler = nullptr, messageHandler = nullptr, contentController = nullptr;
+        int page = 0;
+    };
+
+    WebBrowserComponent::WebBrowserComponent (const Options& options)
+        : WebBrowserComponent (options, getDefaultHelperProgram())
+    {
+    }
+
+    WebBrowserComponent::WebBrowserComponent (const Options& options, const juce::File&)
+    {
+        setOpaque (true);
+        impl = std::make_unique<Impl> (*this, options);
+    }
+
+    WebBrowserComponent::~WebBrowserComponent() { impl.reset(); }
+
+    // The system web view runs in the application itself: no helper program.
+    juce::File WebBrowserComponent::getDefaultHelperProgram() { return {}; }
+
+    void WebBrowserComponent::goToURL (const juce::String& url) { impl->load (url); }
+
+    juce::String WebBrowserComponent::getResourceProviderRoot() { return "tarvo://app/"; }
+
+    void WebBrowserComponent::resized() { impl->getHolder().setBounds (getLocalBounds()); }
+
+    void WebBrowserComponent::paint (juce::Graphics& g) { g.fillAll (viewBackground); }
+
+    void* WebBrowserComponent::getEmbeddedViewHandle() const { return impl->getWebView(); }
+
+    juce::String WebBrowserComponent::getProblemText() const { return {}; }
+}
+
 #endif
