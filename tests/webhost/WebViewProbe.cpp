@@ -24,7 +24,7 @@ namespace
 <body><div id="t">probe running</div><img id="img" src="dot.svg?v=2" width="64" height="64"><script>
 (async () => {
   const seen = {};
-  const tricky = 'quote " backslash \\ line\u2028sep </script> \u00e9\u4e2d';
+  const tricky = 'quote " backslash \\ line\u2028sep <' + '/script> \u00e9\u4e2d';
   try { seen.echo = await getNativeFunction('echo')(1, 'two', {three: [3]}, tricky); } catch (e) { seen.echo = 'error ' + e.message; }
   seen.trickyBack = Array.isArray(seen.echo) && seen.echo[3] === tricky;
   try { await getNativeFunction('missing')(); seen.missing = 'resolved'; } catch (e) { seen.missing = 'rejected'; }
