@@ -115,21 +115,24 @@ namespace hub
 
     juce::var CatalogReader::parseJson (const juce::String& text)
     {
-        // The framework's JSON parser recurses once per level of nesting.
+        // The framework's JSON parser recurses once per level of nesting, so documents
+        // nested deeper than any real one are refused before it sees them. The parser
+        // takes strings in either quote mark; the scan must agree with it on what is
+        // inside a string, or brackets hidden from the scan would still reach the parser.
         int depth = 0;
-        bool inString = false;
+        juce::juce_wchar quote = 0;
         for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p)
         {
             const auto c = *p;
-            if (inString)
+            if (quote != 0)
             {
                 if (c == '\\') { ++p; if (p.isEmpty()) break; }
-                else if (c == '"') inString = false;
+                else if (c == quote) quote = 0;
                 continue;
             }
-            if (c == '"') inString = true;
-            else if (c == '[' || c == '{') { if (++depth > 200) return {}; }
-            else if (c == ']' || c == '}') --depth;
+            if (c == '"' || c == '\'') quote = c;
+            else if (c == '[' || c == '{') { if (++depth > maxJsonDepth) return {}; }
+            else if ((c == ']' || c == '}') && depth > 0) --depth;
         }
 
         juce::var result;
@@ -162,7 +165,8 @@ namespace hub
 
     bool CatalogReader::isSafeFileStem (const juce::String& id)
     {
-        if (id.isEmpty() || id.startsWithChar ('.') || id.length() > 200)
+        // A leading "~" makes the framework read the name as a home-folder path.
+        if (id.isEmpty() || id.startsWithChar ('.') || id.startsWithChar ('~') || id.length() > 200)
             return false;
         for (auto p = id.getCharPointer(); ! p.isEmpty(); ++p)
         {

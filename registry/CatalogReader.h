@@ -24,10 +24,13 @@ namespace hub
         static bool isValidNoticeId (const juce::String& id);
 
         // Whether a product id can name files in the mascot folder: no separators, no
-        // parent steps, no control characters, not hidden.
+        // parent steps, no control characters, not hidden, no leading "~".
         static bool isSafeFileStem (const juce::String& id);
 
         // JSON text parsed, refusing documents nested deeper than the parser can take.
         static juce::var parseJson (const juce::String& text);
+
+        // The deepest nesting parseJson accepts.
+        static constexpr int maxJsonDepth = 200;
     };
 }

@@ -5,6 +5,17 @@
 
 namespace hub
 {
+    namespace
+    {
+        // dir / name, or an invalid file when the framework would read the name as a
+        // path that leaves dir (separators, parent steps, a leading "~").
+        juce::File childInside (const juce::File& dir, const juce::String& name)
+        {
+            const auto f = dir.getChildFile (name);
+            return f.getParentDirectory() == dir && f.getFileName() == name ? f : juce::File();
+        }
+    }
+
     ReleaseIndex::ReleaseIndex (juce::File appDataIn, juce::String registryOrigin)
         : appData (std::move (appDataIn)),
           origin (std::move (registryOrigin)),
@@ -124,8 +135,12 @@ namespace hub
                 // A product id names files here; one that could leave the folder is not used.
                 if (! CatalogReader::isSafeFileStem (product.id))
                     continue;
-                cacheRemoteFile (product.mascot, mascots.getChildFile (product.id + ".svg"), mascotMaxBytes);
-                cacheRemoteFile (product.mascotModule, mascots.getChildFile (product.id + ".mjs"), mascotMaxBytes);
+                const auto image = childInside (mascots, product.id + ".svg");
+                const auto module = childInside (mascots, product.id + ".mjs");
+                if (image == juce::File() || module == juce::File())
+                    continue;
+                cacheRemoteFile (product.mascot, image, mascotMaxBytes);
+                cacheRemoteFile (product.mascotModule, module, mascotMaxBytes);
             }
 
             const auto banners = getBannerDir();
@@ -134,7 +149,9 @@ namespace hub
             {
                 if (shouldExit())
                     return {};
-                const auto f = banners.getChildFile (notice.id + ".svg");
+                const auto f = childInside (banners, notice.id + ".svg");
+                if (f == juce::File())
+                    continue;   // notice ids were checked when the catalog was read
                 wanted.add (f.getFileName());
                 const auto ageSeconds = (juce::Time::getCurrentTime() - f.getLastModificationTime()).inSeconds();
                 if (! f.existsAsFile() || ageSeconds >= (double) bannerMaxAgeSeconds)
@@ -144,10 +161,7 @@ namespace hub
                 if (! wanted.contains (f.getFileName(), false))
                     (void) f.deleteFile();
 
-            auto* cache = new juce::DynamicObject();
-            cache->setProperty ("fetchedAt", fresh.fetchedAt);
-            cache->setProperty ("catalog", CatalogReader::parseJson (text));
-            (void) getCacheFile().replaceWithText (juce::JSON::toString (juce::var (cache), false), false, false, "\r\n");
+            (void) writeCacheFile (getCacheFile(), fresh.fetchedAt, CatalogReader::parseJson (text));
 
             return { true, false, "Catalog updated" };
         }
@@ -159,6 +173,15 @@ namespace hub
             return { false, false, "Catalog unavailable" };
         }
         return { true, true, "Offline - showing last known state" };
+    }
+
+    bool ReleaseIndex::writeCacheFile (const juce::File& target, const juce::String& fetchedAt, const juce::var& catalog)
+    {
+        auto* cache = new juce::DynamicObject();
+        cache->setProperty ("fetchedAt", fetchedAt);
+        cache->setProperty ("catalog", catalog);
+        // Written to a temporary file next to the target and then moved over it.
+        return target.replaceWithText (juce::JSON::toString (juce::var (cache), false), false, false, "\r\n");
     }
 
     bool ReleaseIndex::loadCached()

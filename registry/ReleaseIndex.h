@@ -55,6 +55,10 @@ namespace hub
         // characters and fewer than maxBytes bytes.
         static void cacheRemoteFile (const juce::String& url, const juce::File& target, int maxBytes);
 
+        // The cache file's content, {"fetchedAt", "catalog"}, written whole through a
+        // temporary file that is moved over target. False when it could not be written.
+        static bool writeCacheFile (const juce::File& target, const juce::String& fetchedAt, const juce::var& catalog);
+
         static constexpr int documentTimeoutMs = 4000;
         static constexpr int documentMaxBytes = 262144;
         static constexpr int fileTimeoutMs = 6000;

@@ -28,7 +28,8 @@ TEST (Catalog, RefusedWholeAndOutLeftUnchanged)
     out.products.push_back ({ "old" });
     for (auto text : { "", "[]", "\"x\"", "{}", "{\"products\":[]}", "{\"products\":[{\"id\":\"\"}]}",
                        "{\"products\":[{\"name\":\"x\"}]}", "{\"products\":{\"id\":\"a\"}}", "{\"products\":[\"a\", 1, null]}",
-                       "{\"products\":[{\"id\":\"a\"}]", "not json" })
+                       "{\"products\":[{\"id\":\"a\"}]", "not json",
+                       "{\"products\":[{\"id\":\"a\\u0000b\"}]}" })   // the JSON reader refuses NUL escapes
     {
         EXPECT_FALSE (hub::ReleaseIndex::parseCatalog (text, out)) << text;
         ASSERT_EQ (out.products.size(), 1u);
@@ -158,6 +159,24 @@ TEST (Catalog, HostileDocumentsNeverCrash)
     EXPECT_FALSE (hub::ReleaseIndex::parseCatalog ("{\"products\":" + juce::String (deep), out));
     EXPECT_TRUE (CatalogReader::parseReleases ("{\"releases\":" + juce::String (deep)).empty());
 
+    // The parser also takes strings in single quotes: a double quote inside one, or
+    // closing brackets inside one, must not hide the deep nesting that follows.
+    const juce::String closers = juce::String::repeatedString ("}", 5000);
+    for (auto prefix : { juce::String ("{\"products\":['\"', "), "{\"products\":['" + closers + "', ",
+                         juce::String ("{\"products\":[\"\\\"\", ") })
+    {
+        EXPECT_FALSE (hub::ReleaseIndex::parseCatalog (prefix + juce::String (deep), out)) << prefix;
+        EXPECT_TRUE (CatalogReader::parseReleases (prefix.replace ("products", "releases") + juce::String (deep)).empty());
+    }
+
+    // Brackets inside strings are text, not nesting; a deep but reasonable document reads.
+    const auto bracketsInText = withProduct (R"({"id":"a","name":")" + juce::String::repeatedString ("[{", 5000) + R"("})");
+    EXPECT_EQ (parsed (bracketsInText).products.at (0).name.length(), 10000);
+    const auto nested = juce::String::repeatedString ("[", CatalogReader::maxJsonDepth - 3)
+                      + juce::String::repeatedString ("]", CatalogReader::maxJsonDepth - 3);
+    EXPECT_EQ (parsed (withProduct (R"({"id":"a","tagline":)" + nested + "}")).products.size(), 1u);
+    EXPECT_FALSE (hub::ReleaseIndex::parseCatalog (withProduct (R"({"id":"a","tagline":[)" + nested + "]}"), out));
+
     std::string many = "{\"products\":[";
     for (int i = 0; i < 20000; ++i)
         many += (i ? "," : "") + std::string ("{\"id\":\"p") + std::to_string (i) + "\",\"name\":[1,2,{\"x\":null}],\"latest\":7}";
@@ -167,10 +186,60 @@ TEST (Catalog, HostileDocumentsNeverCrash)
     EXPECT_TRUE (out.products[0].name.isEmpty());
 }
 
+TEST (Catalog, WrongTypesEverywhereReadAsEmpty)
+{
+    // Every field of every record given as each of the wrong kinds of value: the
+    // catalog still reads, texts are empty (no renderings of containers), numbers 0.
+    for (auto wrong : { "[]", "{}", "[1,2]", "{\"x\":1}", "null" })
+    {
+        const juce::String w (wrong);
+        juce::String product = R"({"id":"a")";
+        for (auto key : { "name", "tagline", "mascot", "mascotModule", "mascotMotion", "landingUrl", "shopUrl", "latest" })
+            product << ",\"" << key << "\":" << w;
+        product << "}";
+        juce::String manager = "{\"version\":" + w;
+        for (auto key : { "minSupported", "released", "filename", "url", "sha256", "size", "changelog" })
+            manager << ",\"" << key << "\":" << w;
+        manager << "}";
+        juce::String notice = R"({"id":"n","image":"https://x/n.svg")";
+        for (auto key : { "url", "from", "until", "priority" })
+            notice << ",\"" << key << "\":" << w;
+        notice << "}";
+
+        auto s = parsed (withProduct (product, R"(,"manager":{"macos":)" + manager + R"(},"notices":[)" + notice + "]"));
+        auto& p = s.products.at (0);
+        for (auto& t : { p.name, p.tagline, p.mascot, p.mascotModule, p.mascotMotion, p.landingUrl, p.shopUrl,
+                         p.latestStable, p.latestBeta, s.manager.version, s.manager.url, s.manager.sha256 })
+            EXPECT_EQ (t, "") << wrong;
+        EXPECT_EQ (s.manager.size, 0) << wrong;
+        EXPECT_EQ (s.manager.changelog.size(), w == "[1,2]" ? 2 : 0) << wrong;
+        ASSERT_EQ (s.notices.size(), 1u) << wrong;
+        EXPECT_EQ (s.notices[0].url + s.notices[0].from + s.notices[0].until, "") << wrong;
+        EXPECT_EQ (s.notices[0].priority, 0) << wrong;
+
+        juce::String release = "{\"version\":\"1.0\"";
+        for (auto key : { "channel", "released", "buildRef", "yanked", "changelog", "artifacts" })
+            release << ",\"" << key << "\":" << w;
+        release << "}";
+        juce::String artifact = R"({"url":"https://d/a.pkg")";
+        for (auto key : { "kind", "platform", "filename", "sha256", "size", "minOs" })
+            artifact << ",\"" << key << "\":" << w;
+        artifact << "}";
+        auto releases = CatalogReader::parseReleases (R"({"releases":[)" + release + R"(,{"version":"2.0","artifacts":[)" + artifact + "]}]}");
+        ASSERT_EQ (releases.size(), 2u) << wrong;
+        EXPECT_EQ (releases[0].channel + releases[0].released + releases[0].buildRef, "") << wrong;
+        EXPECT_TRUE (releases[0].changelog.isEmpty() && releases[0].artifacts.empty()) << wrong;
+        auto& a = releases[1].artifacts.at (0);
+        EXPECT_EQ (a.kind + a.platform + a.filename + a.sha256 + a.minOs, "") << wrong;
+        EXPECT_EQ (a.size, 0) << wrong;
+    }
+}
+
 TEST (Catalog, ProductIdsThatCannotNameFiles)
 {
-    for (auto id : { "a/b", "..", ".", "../x", "a\\b", ".hidden", "" })
+    for (auto id : { "a/b", "..", ".", "../x", "a\\b", ".hidden", "", "~", "~root", "~/x" })
         EXPECT_FALSE (CatalogReader::isSafeFileStem (id)) << id;
+    EXPECT_FALSE (CatalogReader::isSafeFileStem (juce::String::repeatedString ("a", 201)));
     EXPECT_FALSE (CatalogReader::isSafeFileStem (juce::String::charToString (1) + "x"));
     for (auto id : { "grumbot-2", "a.b", "Grumbot 2" })
         EXPECT_TRUE (CatalogReader::isSafeFileStem (id)) << id;

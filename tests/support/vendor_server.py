@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A small HTTPS server on loopback that stands in for the vendor's download server.
 
-    vendor_server.py --root DIR --cert CERT --key KEY [--port 0]
+    vendor_server.py --root DIR --cert CERT --key KEY [--port 0] [--silent]
 
 Prints "PORT <n>" on its first line of output once it listens, then serves files from
 DIR (read from disk at every request, so tests may change them while it runs).
@@ -16,7 +16,9 @@ Paths beginning with one of these prefixes behave specially:
     /__requests                  a JSON array of every path requested so far, in order
                                  (requests of /__requests itself are not listed)
 
-A missing file answers 404. The server ends when its standard input closes.
+A missing file answers 404. With --silent the server accepts connections and never
+answers at all, not even the TLS handshake. The server ends when its standard input
+closes (so it goes away with the test process that started it).
 """
 import argparse
 import json
@@ -133,15 +135,32 @@ class Handler(BaseHTTPRequestHandler):
 
 
 class Server(ThreadingHTTPServer):
+    """Accepts plain connections and does the TLS handshake on each connection's own
+    thread, so a client that connects and never completes its handshake cannot hold
+    up the others."""
     daemon_threads = True
     allow_reuse_address = True
+    context = None
+
+    def finish_request(self, request, client_address):
+        request.settimeout(15)
+        try:
+            tls = self.context.wrap_socket(request, server_side=True)
+        except (OSError, ssl.SSLError):
+            return
+        try:
+            tls.settimeout(70)   # longer than /stall/ and /hang/ wait, so those end on their own
+            self.RequestHandlerClass(tls, client_address, self)
+        except (OSError, ssl.SSLError):
+            pass
+        finally:
+            try:
+                tls.close()
+            except OSError:
+                pass
 
     def handle_error(self, request, client_address):
         pass
-
-
-class HangingTlsServer(Server):
-    """For /hang/ at the connection level: --no-handshake makes every connection hang before TLS."""
 
 
 def main():
@@ -172,9 +191,8 @@ def main():
     else:
         httpd = Server(("127.0.0.1", args.port), Handler)
         httpd.root = args.root
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(args.cert, args.key)
-        httpd.socket = context.wrap_socket(httpd.socket, server_side=True)
+        httpd.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        httpd.context.load_cert_chain(args.cert, args.key)
         print("PORT %d" % httpd.server_address[1], flush=True)
         threading.Thread(target=httpd.serve_forever, daemon=True).start()
 
