@@ -237,6 +237,18 @@ TEST (SampleRegistry, ServersThatNeverAnswerEndWithinTheTimeOuts)
     EXPECT_TRUE ((reg.appData / "mascots/grumbot-lite.svg").existsAsFile());
 }
 
+TEST (SampleRegistry, FollowsAtMostThreeRedirects)
+{
+    SampleRegistry reg;
+    ASSERT_TRUE (reg.server.running());
+    for (auto [hops, outcome] : { std::pair<int, const char*> { 3, "ok fresh Catalog updated" }, { 4, "not ok fresh Catalog unavailable" } })
+    {
+        test::TempFolder appData;
+        ReleaseIndex index (appData.dir, reg.server.origin() + "/redirect/" + juce::String (hops));
+        EXPECT_EQ (describe (refreshNow (index)), outcome) << hops << " redirects";
+    }
+}
+
 TEST (CacheFile, AKilledWriterNeverLeavesAHalfWrittenFile)
 {
     // Two large catalogs written over each other again and again by a child process

@@ -13,6 +13,7 @@ Paths beginning with one of these prefixes behave specially:
                                  then nothing more until the client goes away (or 60 s)
     /hang/<anything>             accepts the connection and never answers (60 s at most)
     /slow/<bytesPerSecond>/<path> the file, sent at that rate
+    /redirect/<n>/<path>         n redirects (302) in a row, the last one to /<path>
     /__requests                  a JSON array of every path requested so far, in order
                                  (requests of /__requests itself are not listed)
 
@@ -73,6 +74,15 @@ class Handler(BaseHTTPRequestHandler):
         try:
             if path.startswith("/status/"):
                 return self.send_body(int(parts[2]), b"status %s\n" % parts[2].encode(), "text/plain")
+            if path.startswith("/redirect/"):
+                n = int(parts[2])
+                rest = "/".join(parts[3:])
+                target = "/redirect/%d/%s" % (n - 1, rest) if n > 1 else "/" + rest
+                self.send_response(302)
+                self.send_header("Location", target)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
             if path.startswith("/hang/"):
                 self.close_connection = True
                 self.wait_for_client(60)
