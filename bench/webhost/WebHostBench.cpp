@@ -303,7 +303,10 @@ int main (int argc, char** argv)
     if ((display == nullptr || *display == '\0') && std::getenv ("FERNHALL_BENCH_UNDER_XVFB") == nullptr)
     {
         ::setenv ("FERNHALL_BENCH_UNDER_XVFB", "1", 1);
-        std::vector<char*> args { const_cast<char*> ("/bin/bash"), const_cast<char*> (FERNHALL_WITH_XVFB), argv[0], nullptr };
+        std::vector<char*> args { const_cast<char*> ("/bin/bash"), const_cast<char*> (FERNHALL_WITH_XVFB) };
+        for (int i = 0; i < argc; ++i)
+            args.push_back (argv[i]);
+        args.push_back (nullptr);
         ::execv ("/bin/bash", args.data());
         std::perror ("execv");
         return 1;
