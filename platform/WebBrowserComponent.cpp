@@ -91,11 +91,13 @@ namespace tarvo
             {
                 const std::string entry (*e);
                 if (entry.rfind ("GDK_BACKEND=", 0) != 0 && entry.rfind ("WAYLAND_DISPLAY=", 0) != 0
-                    && entry.rfind ("WEBKIT_DISABLE_COMPOSITING_MODE=", 0) != 0)
+                    && entry.rfind ("WEBKIT_DISABLE_COMPOSITING_MODE=", 0) != 0
+                    && entry.rfind ("GSETTINGS_BACKEND=", 0) != 0)
                     envStore.push_back (entry);
             }
-            envStore.push_back ("GDK_BACKEND=x11");
-            envStore.push_back ("WEBKIT_DISABLE_COMPOSITING_MODE=1");
+            envStore.push_back ("GDK_BACKEND=x11");                    // a Wayland value makes GTK's plug fail
+            envStore.push_back ("WEBKIT_DISABLE_COMPOSITING_MODE=1");  // less memory, faster first paint
+            envStore.push_back ("GSETTINGS_BACKEND=memory");           // nothing written to the user's dconf
 
             std::vector<std::string> argStore { helper.getFullPathName().toStdString(),
                                                 std::to_string (helperSocketFd),

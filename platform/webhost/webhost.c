@@ -369,7 +369,9 @@ int main (int argc, char** argv)
     outbuf = g_string_new (NULL);
     pending = g_hash_table_new_full (g_int64_hash, g_int64_equal, g_free, g_object_unref);
 
-    WebKitWebContext* context = webkit_web_context_get_default();
+    /* Ephemeral: the view keeps no cache, cookies or storage on disk (all the
+     * program keeps lives in the application's own data folder). */
+    WebKitWebContext* context = webkit_web_context_new_ephemeral();
     webkit_web_context_register_uri_scheme (context, SCHEME, on_scheme_request, NULL, NULL);
     WebKitSecurityManager* security = webkit_web_context_get_security_manager (context);
     webkit_security_manager_register_uri_scheme_as_secure (security, SCHEME);
@@ -382,7 +384,8 @@ int main (int argc, char** argv)
         webkit_user_content_manager_register_script_message_handler (content, "tarvoNative");
     }
 
-    view = WEBKIT_WEB_VIEW (webkit_web_view_new_with_user_content_manager (content));
+    view = WEBKIT_WEB_VIEW (g_object_new (WEBKIT_TYPE_WEB_VIEW, "web-context", context,
+                                          "user-content-manager", content, NULL));
     WebKitSettings* settings = webkit_web_view_get_settings (view);
     webkit_settings_set_hardware_acceleration_policy (settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
     webkit_settings_set_enable_developer_extras (settings, FALSE);
