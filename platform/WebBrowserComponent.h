@@ -19,8 +19,16 @@ namespace tarvo
     // cross as JSON. The native side never calls into the page on its own; it only
     // answers calls.
     //
+    // Threads: native functions are called on the message thread. Their completion may
+    // be kept and called later, from any thread; only its first call counts, and once
+    // the view (or the page that made the call) is gone it does nothing. The resource
+    // provider may be called on a background thread while the message thread is busy,
+    // so it must not touch message-thread state.
+    //
     // On Linux the view is WebKitGTK running in a helper process ("fernhall-webhost")
-    // whose window is embedded into this component through XEmbed.
+    // whose window is embedded into this component through XEmbed; if the helper dies
+    // it is started once more with the last address, after that the component shows
+    // an error text instead of the page. On macOS it is the system's WKWebView.
     class WebBrowserComponent : public juce::Component
     {
     public:
