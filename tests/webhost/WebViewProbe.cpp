@@ -8,6 +8,8 @@
 //   webview_probe                  the check above
 //   webview_probe --hold <ms>      the same, but the window stays up <ms> longer
 //                                  after the check (for a screenshot)
+//   webview_probe --typing         a page with a text field; prints "shown" once it is
+//                                  up and exits 0 when "fern" has been typed into it
 //   webview_probe --ready          a page that makes one native call at once; prints
 //                                  "ready" when it arrives and quits 3 s later (the
 //                                  benchmark times this and measures memory meanwhile)
@@ -43,6 +45,12 @@ namespace
     const char* readyPage = R"(<!doctype html><html><head><meta charset="utf-8"><script src="bridge.js"></script></head>
 <body><h1>ready</h1><script>getNativeFunction('ready')();</script></body></html>)";
 
+    const char* typingPage = R"(<!doctype html><html><head><meta charset="utf-8"><script src="bridge.js"></script></head>
+<body style="margin:0"><input id="i" style="width:100%;height:640px;font-size:40px">
+<script>const i = document.getElementById('i');
+i.addEventListener('input', () => { if (i.value === 'fern') getNativeFunction('typed')(i.value); });
+getNativeFunction('shown')();</script></body></html>)";
+
     const char* dotSvg = R"(<svg xmlns="http://www.w3.org/2000/svg" width="64" height="64"><circle cx="32" cy="32" r="30" fill="#f0c020"/></svg>)";
 
     tarvo::WebBrowserComponent::Resource make (const juce::String& text, const char* mime)
@@ -65,11 +73,12 @@ namespace
         {
             const auto args = juce::StringArray::fromTokens (commandLine, true);
             const bool readyMode = args.contains ("--ready");
+            const bool typingMode = args.contains ("--typing");
             const int holdIndex = args.indexOf ("--hold");
             const int hold = holdIndex >= 0 ? args[holdIndex + 1].getIntValue() : 0;
 
             const auto bridge = juce::File (FERNHALL_BRIDGE_JS).loadFileAsString();
-            const juce::String page = readyMode ? readyPage : checkPage;
+            const juce::String page = readyMode ? readyPage : typingMode ? typingPage : checkPage;
             auto options = tarvo::WebBrowserComponent::Options {}
                 .withNativeIntegrationEnabled()
                 .withResourceProvider ([bridge, page] (const juce::String& path) -> std::optional<tarvo::WebBrowserComponent::Resource>
@@ -84,6 +93,20 @@ namespace
                 .withNativeFunction ("later", [] (const juce::Array<juce::var>&, auto done)
                 {
                     juce::Timer::callAfterDelay (100, [done] { done ("kept"); });
+                })
+                .withNativeFunction ("shown", [] (const juce::Array<juce::var>&, auto done)
+                {
+                    done (true);
+                    std::printf ("shown\n");
+                    std::fflush (stdout);
+                })
+                .withNativeFunction ("typed", [this] (const juce::Array<juce::var>& a, auto done)
+                {
+                    done (true);
+                    std::printf ("typed: %s\n", a[0].toString().toRawUTF8());
+                    std::fflush (stdout);
+                    setApplicationReturnValue (0);
+                    quit();
                 })
                 .withNativeFunction ("ready", [this] (const juce::Array<juce::var>&, auto done)
                 {
