@@ -70,7 +70,7 @@ namespace hub
         return CatalogReader::parseCatalog (text, out);
     }
 
-    juce::String ReleaseIndex::fetch (const juce::String& url, int timeoutMs, int maxBytes)
+    juce::String ReleaseIndex::fetch (const juce::String& url, int timeoutMs, int maxBytes, const StopRequest& shouldStop)
     {
         auto stream = juce::URL (url).createInputStream (
             juce::URL::InputStreamOptions (juce::URL::ParameterHandling::inAddress)
@@ -79,17 +79,31 @@ namespace hub
         if (stream == nullptr)
             return {};
 
+        // Read in small pieces: a server that trickles its body (fast enough for the
+        // client's low-speed limit) must not keep a stop request waiting for long.
         juce::MemoryOutputStream body;
-        body.writeFromInputStream (*stream, maxBytes);
+        char piece[256];
+        while (body.getDataSize() < (size_t) juce::jmax (0, maxBytes))
+        {
+            if (shouldStop && shouldStop())
+                return {};
+            const auto want = juce::jmin ((int) sizeof (piece), maxBytes - (int) body.getDataSize());
+            const auto got = stream->read (piece, want);
+            if (got <= 0)
+                break;
+            body.write (piece, (size_t) got);
+        }
         // Bytes that are not valid UTF-8 must not reach the framework's string type as such.
         return InstallScan::textFromBytes (static_cast<const char*> (body.getData()), body.getDataSize());
     }
 
-    void ReleaseIndex::cacheRemoteFile (const juce::String& url, const juce::File& target, int maxBytes)
+    void ReleaseIndex::cacheRemoteFile (const juce::String& url, const juce::File& target, int maxBytes, const StopRequest& shouldStop)
     {
         if (url.isEmpty())
             return;
-        const auto text = fetch (url, fileTimeoutMs, maxBytes);
+        const auto text = fetch (url, fileTimeoutMs, maxBytes, shouldStop);
+        if (shouldStop && shouldStop())
+            return;
         if (text.length() > 200 && text.getNumBytesAsUTF8() < (size_t) maxBytes)
             (void) target.replaceWithText (text, false, false, nullptr);
     }
@@ -107,7 +121,9 @@ namespace hub
 
     ReleaseIndex::Result ReleaseIndex::refresh (const tarvo::ThreadPool::ShouldExit& shouldExit)
     {
-        const auto text = fetch (origin + "/registry/v1/catalog.json", documentTimeoutMs, documentMaxBytes);
+        const auto text = fetch (origin + "/registry/v1/catalog.json", documentTimeoutMs, documentMaxBytes, shouldExit);
+        if (shouldExit())
+            return {};
 
         CatalogSnapshot fresh;
         if (text.isNotEmpty() && parseCatalog (text, fresh))
@@ -117,9 +133,11 @@ namespace hub
                 if (shouldExit())
                     return {};
                 product.releases = CatalogReader::parseReleases (
-                    fetch (origin + "/registry/v1/products/" + product.id + ".json", documentTimeoutMs, documentMaxBytes));
+                    fetch (origin + "/registry/v1/products/" + product.id + ".json", documentTimeoutMs, documentMaxBytes, shouldExit));
             }
 
+            if (shouldExit())
+                return {};   // a release document may have been cut short: keep what we had
             fresh.fetchedAt = juce::Time::getCurrentTime().toISO8601 (true);
 
             {
@@ -139,8 +157,8 @@ namespace hub
                 const auto module = childInside (mascots, product.id + ".mjs");
                 if (image == juce::File() || module == juce::File())
                     continue;
-                cacheRemoteFile (product.mascot, image, mascotMaxBytes);
-                cacheRemoteFile (product.mascotModule, module, mascotMaxBytes);
+                cacheRemoteFile (product.mascot, image, mascotMaxBytes, shouldExit);
+                cacheRemoteFile (product.mascotModule, module, mascotMaxBytes, shouldExit);
             }
 
             const auto banners = getBannerDir();
@@ -155,8 +173,10 @@ namespace hub
                 wanted.add (f.getFileName());
                 const auto ageSeconds = (juce::Time::getCurrentTime() - f.getLastModificationTime()).inSeconds();
                 if (! f.existsAsFile() || ageSeconds >= (double) bannerMaxAgeSeconds)
-                    cacheRemoteFile (notice.image, f, bannerMaxBytes);
+                    cacheRemoteFile (notice.image, f, bannerMaxBytes, shouldExit);
             }
+            if (shouldExit())
+                return {};
             for (auto& f : banners.findChildFiles (juce::File::findFiles, false, "*.svg"))
                 if (! wanted.contains (f.getFileName(), false))
                     (void) f.deleteFile();

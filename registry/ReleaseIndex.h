@@ -48,12 +48,17 @@ namespace hub
 
         static bool parseCatalog (const juce::String& text, CatalogSnapshot& out);
 
+        // Asked between reads; true makes a fetch give up with an empty text.
+        using StopRequest = std::function<bool()>;
+
         // The text at an address (body capped at maxBytes), or empty.
-        static juce::String fetch (const juce::String& url, int timeoutMs, int maxBytes);
+        static juce::String fetch (const juce::String& url, int timeoutMs, int maxBytes,
+                                   const StopRequest& shouldStop = {});
 
         // Replaces target with the text at url when it is plausible: more than 200
         // characters and fewer than maxBytes bytes.
-        static void cacheRemoteFile (const juce::String& url, const juce::File& target, int maxBytes);
+        static void cacheRemoteFile (const juce::String& url, const juce::File& target, int maxBytes,
+                                     const StopRequest& shouldStop = {});
 
         // The cache file's content, {"fetchedAt", "catalog"}, written whole through a
         // temporary file that is moved over target. False when it could not be written.

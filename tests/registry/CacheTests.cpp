@@ -237,6 +237,31 @@ TEST (SampleRegistry, ServersThatNeverAnswerEndWithinTheTimeOuts)
     EXPECT_TRUE ((reg.appData / "mascots/grumbot-lite.svg").existsAsFile());
 }
 
+TEST (SampleRegistry, DestroyingTheIndexStopsARefreshReadingATricklingBody)
+{
+    // A catalog that arrives at 150 bytes a second, fast enough for the client's
+    // low-speed limit, would take minutes: the index must not wait for it when it goes.
+    SampleRegistry reg;
+    ASSERT_TRUE (reg.server.running());
+    test::writeFile (reg.root / "registry/v1/catalog.json",
+                     R"({"products":[{"id":"a","tagline":")" + juce::String::repeatedString ("t", 40000) + R"("}]})");
+    bool answered = false;
+    juce::uint32 destroyMs = 0;
+    {
+        auto index = std::make_unique<ReleaseIndex> (reg.appData.dir, reg.server.origin() + "/slow/150");
+        index->refreshAsync ([&] (ReleaseIndex::Result) { answered = true; });
+        test::pumpFor (1500);
+        const auto start = juce::Time::getMillisecondCounter();
+        index.reset();
+        destroyMs = juce::Time::getMillisecondCounter() - start;
+    }
+    test::pumpFor (200);
+    EXPECT_LT (destroyMs, 4500u);
+    EXPECT_FALSE (answered);
+    EXPECT_FALSE ((reg.appData / "registry-cache.json").exists());
+    EXPECT_TRUE (reg.server.requests().contains ("/slow/150/registry/v1/catalog.json"));
+}
+
 TEST (SampleRegistry, FollowsAtMostThreeRedirects)
 {
     SampleRegistry reg;
