@@ -1,5 +1,6 @@
 // Bytes from the web view helper: framed into lines with a small limit, each line
-// parsed as a helper message, call documents parsed, and base64 checked both ways.
+// parsed as a helper message, call documents parsed (also the raw bytes as one), and
+// base64 checked both ways.
 #include "platform/WebHostLineReader.h"
 #include "platform/WebHostProtocol.h"
 
@@ -38,6 +39,12 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
             if (WebHostProtocol::decodeBase64 (WebHostProtocol::encodeBase64 (raw->data(), raw->size())) != raw)
                 std::abort();
     });
+
+    // The same bytes as a call document straight away (the fuzzer rarely builds
+    // base64 that decodes to one).
+    if (auto call = WebHostProtocol::parseCall (juce::String::fromUTF8 (text, (int) size)))
+        if (call->id < 0 || call->id > 9007199254740992LL || call->name.isEmpty())
+            std::abort();
 
     const auto encoded = WebHostProtocol::encodeBase64 (data, size);
     const auto decoded = WebHostProtocol::decodeBase64 (encoded);
