@@ -381,11 +381,13 @@ namespace tarvo
             return *reinterpret_cast<void**> (reinterpret_cast<char*> (object) + ivar_getOffset (ivar));
         }
 
-        Class makeClass (const char* name, std::initializer_list<std::pair<const char*, IMP>> methods)
+        Class makeClass (const char* name, const char* protocol, std::initializer_list<std::pair<const char*, IMP>> methods)
         {
             if (auto* existing = objc_getClass (name))
                 return existing;
             Class cls = objc_allocateClassPair (objc_getClass ("NSObject"), name, 0);
+            if (auto* p = objc_getProtocol (protocol))
+                class_addProtocol (cls, p);
             class_addIvar (cls, "owner", sizeof (void*), (uint8_t) 3, "^v");
             for (auto& m : methods)
                 class_addMethod (cls, sel_registerName (m.first), m.second, "v@:@@");
@@ -403,10 +405,10 @@ namespace tarvo
         Impl (WebBrowserComponent& ownerIn, const Options& optionsIn)
             : owner (ownerIn), options (optionsIn)
         {
-            static Class schemeClass = makeClass ("TarvoFernhallSchemeHandler",
+            static Class schemeClass = makeClass ("TarvoFernhallSchemeHandler", "WKURLSchemeHandler",
                 { { "webView:startURLSchemeTask:", reinterpret_cast<IMP> (&startTask) },
                   { "webView:stopURLSchemeTask:", reinterpret_cast<IMP> (&stopTask) } });
-            static Class messageClass = makeClass ("TarvoFernhallMessageHandler",
+            static Class messageClass = makeClass ("TarvoFernhallMessageHandler", "WKScriptMessageHandler",
                 { { "userContentController:didReceiveScriptMessage:", reinterpret_cast<IMP> (&receiveMessage) } });
 
             schemeHandler = message (message (reinterpret_cast<id> (schemeClass), "alloc"), "init");
