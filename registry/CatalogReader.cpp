@@ -111,6 +111,73 @@ namespace hub
                 return juce::CharacterFunctions::isLetterOrDigit (c);
             return ::iswalnum_l ((wint_t) c, utf8) != 0;
         }
+
+        int hex4 (juce::String::CharPointerType p)
+        {
+            int v = 0;
+            for (int i = 0; i < 4; ++i)
+            {
+                const auto d = juce::CharacterFunctions::getHexDigitValue (p.getAndAdvance());
+                if (d < 0)
+                    return -1;
+                v = v * 16 + d;
+            }
+            return v;
+        }
+
+        // The framework's JSON writer escapes characters outside the basic plane as two
+        // UTF-16 escapes, and its parser turns each escape into a character of its own,
+        // so emoji and other such characters would come back as broken text. Inside
+        // strings, such pairs are replaced by the character itself; a surrogate escape
+        // without its partner becomes U+FFFD.
+        juce::String joinSurrogateEscapes (const juce::String& text)
+        {
+            if (! text.containsIgnoreCase ("\\ud"))
+                return text;
+
+            juce::MemoryOutputStream out (text.getNumBytesAsUTF8() + 16);
+            juce::juce_wchar quote = 0;
+            for (auto p = text.getCharPointer(); ! p.isEmpty();)
+            {
+                const auto c = p.getAndAdvance();
+                if (quote == 0 || c != '\\' || p.isEmpty())
+                {
+                    if (quote == 0 && (c == '"' || c == '\''))
+                        quote = c;
+                    else if (c == quote)
+                        quote = 0;
+                    out.appendUTF8Char (c);
+                    continue;
+                }
+
+                if (*p == 'u')
+                {
+                    const auto digits = p + 1;
+                    const int high = hex4 (digits);
+                    if (high >= 0xD800 && high <= 0xDFFF)
+                    {
+                        const auto next = digits + 4;
+                        int low = -1;
+                        if (high <= 0xDBFF && *next == '\\' && next[1] == 'u')
+                            low = hex4 (next + 2);
+                        if (low >= 0xDC00 && low <= 0xDFFF)
+                        {
+                            out.appendUTF8Char ((juce::juce_wchar) (0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00)));
+                            p = next + 6;
+                        }
+                        else
+                        {
+                            out.appendUTF8Char ((juce::juce_wchar) 0xFFFD);
+                            p = digits + 4;
+                        }
+                        continue;
+                    }
+                }
+                out.appendUTF8Char (c);
+                out.appendUTF8Char (p.getAndAdvance());
+            }
+            return out.toUTF8();
+        }
     }
 
     juce::var CatalogReader::parseJson (const juce::String& text)
@@ -136,7 +203,7 @@ namespace hub
         }
 
         juce::var result;
-        if (juce::JSON::parse (text, result).failed())
+        if (juce::JSON::parse (joinSurrogateEscapes (text), result).failed())
             return {};
         return result;
     }

@@ -1,5 +1,7 @@
 #include "registry/Notices.h"
 
+#include "registry/CatalogReader.h"
+
 namespace hub::notices
 {
     namespace
@@ -113,9 +115,7 @@ namespace hub::notices
         juce::StringArray list;
         if (! file.existsAsFile() || file.getSize() > 4 * 1024 * 1024)
             return list;
-        juce::var parsed;
-        if (juce::JSON::parse (file.loadFileAsString(), parsed).failed())
-            return list;
+        const auto parsed = CatalogReader::parseJson (file.loadFileAsString());
         if (auto* o = parsed.getDynamicObject())
             if (auto* a = o->getProperty ("dismissed").getArray())
                 for (auto& v : *a)

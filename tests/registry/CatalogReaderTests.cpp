@@ -1,5 +1,6 @@
 #include "registry/CatalogReader.h"
 #include "registry/ReleaseIndex.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -243,4 +244,40 @@ TEST (Catalog, ProductIdsThatCannotNameFiles)
     EXPECT_FALSE (CatalogReader::isSafeFileStem (juce::String::charToString (1) + "x"));
     for (auto id : { "grumbot-2", "a.b", "Grumbot 2" })
         EXPECT_TRUE (CatalogReader::isSafeFileStem (id)) << id;
+}
+
+TEST (Catalog, CharactersOutsideTheBasicPlaneSurviveReadingAndTheCacheFile)
+{
+    const auto emoji = juce::String::fromUTF8 ("\xF0\x9F\x8E\x9B");            // U+1F39B, written as a pair of escapes
+    const auto letter = juce::String::fromUTF8 ("\xF0\x90\x90\x80");           // U+10400, a letter
+    const auto replacement = juce::String::fromUTF8 ("\xEF\xBF\xBD");
+    struct Case { const char* json; juce::String tagline; };
+    const Case cases[] = {
+        { R"("knobs \ud83c\udf9b")", "knobs " + emoji },
+        { R"("\uD83C\uDF9B")", emoji },
+        { R"('single \ud83c\udf9b')", "single " + emoji },
+        { R"("lone \ud800 high")", "lone " + replacement + " high" },
+        { R"("lone \udc00")", "lone " + replacement },
+        { R"("high then text \ud83cx")", "high then text " + replacement + "x" },
+        { R"("escaped backslash \\ud83c")", "escaped backslash \\ud83c" },
+        { R"("plain \u00e9")", juce::String::fromUTF8 ("plain \xC3\xA9") },
+    };
+    for (auto& c : cases)
+        EXPECT_EQ (parsed (withProduct (R"({"id":"a","tagline":)" + juce::String (c.json) + "}")).products.at (0).tagline, c.tagline) << c.json;
+
+    // The framework's writer escapes such characters as pairs; the cache file must read
+    // back as what was fetched, notice ids (and so banner names) included.
+    test::TempFolder dir;
+    const auto catalogText = withProduct (R"({"id":"a","tagline":"knobs )" + emoji + R"("})",
+                                          R"(,"notices":[{"id":")" + letter + R"(-sale","image":"https://x/b.svg"}])");
+    const auto original = parsed (catalogText);
+    ASSERT_EQ (original.notices.size(), 1u);
+    ASSERT_TRUE (hub::ReleaseIndex::writeCacheFile (dir / "registry-cache.json", "t", CatalogReader::parseJson (catalogText)));
+    EXPECT_TRUE ((dir / "registry-cache.json").loadFileAsString().containsIgnoreCase ("\\ud83c\\udf9b"));
+    hub::ReleaseIndex index (dir.dir, "https://localhost:1");
+    ASSERT_TRUE (index.loadCached());
+    const auto back = index.snapshot();
+    EXPECT_EQ (back.products.at (0).tagline, "knobs " + emoji);
+    ASSERT_EQ (back.notices.size(), 1u);
+    EXPECT_EQ (back.notices[0].id, letter + "-sale");
 }

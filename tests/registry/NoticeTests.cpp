@@ -93,6 +93,12 @@ TEST (NoticeDismissal, FileAndLimit)
     auto loaded = notices::loadDismissed (file);
     EXPECT_EQ (loaded, list);
 
+    // Ids with characters outside the basic plane, which the JSON writer stores as
+    // escape pairs, read back unchanged.
+    const auto letterId = juce::String::fromUTF8 ("\xF0\x90\x90\x80-sale");
+    notices::dismiss (list, letterId, file);
+    EXPECT_EQ (notices::loadDismissed (file)[99], letterId);
+
     test::writeFile (file, R"({"dismissed":["a","",3,"a",{"x":1},"b"],"other":1})");
     EXPECT_EQ (notices::loadDismissed (file).joinIntoString (","), "a,3,b");
     test::writeFile (file, "not json");
