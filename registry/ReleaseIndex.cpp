@@ -72,6 +72,11 @@ namespace hub
 
     juce::String ReleaseIndex::fetch (const juce::String& url, int timeoutMs, int maxBytes, const StopRequest& shouldStop)
     {
+        // Only HTTPS: the framework would read a "file:" address from the local disk, and
+        // a mascot module fetched in the clear is script anyone on the way could replace.
+        if (! url.startsWithIgnoreCase ("https://"))
+            return {};
+
         auto stream = juce::URL (url).createInputStream (
             juce::URL::InputStreamOptions (juce::URL::ParameterHandling::inAddress)
                 .withConnectionTimeoutMs (timeoutMs)

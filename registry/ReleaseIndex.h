@@ -51,7 +51,7 @@ namespace hub
         // Asked between reads; true makes a fetch give up with an empty text.
         using StopRequest = std::function<bool()>;
 
-        // The text at an address (body capped at maxBytes), or empty.
+        // The text at an https address (body capped at maxBytes), or empty.
         static juce::String fetch (const juce::String& url, int timeoutMs, int maxBytes,
                                    const StopRequest& shouldStop = {});
 

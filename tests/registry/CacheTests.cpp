@@ -205,6 +205,30 @@ TEST (SampleRegistry, ProductIdsNeverNameFilesOutsideTheMascotFolder)
     EXPECT_EQ (cwd.dir.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);
 }
 
+TEST (SampleRegistry, OnlyHttpsAddressesAreCached)
+{
+    // A catalog naming a local file or a plain-HTTP address for a mascot: neither is
+    // read, the older cached copy stays, and the https one beside them is cached.
+    SampleRegistry reg;
+    ASSERT_TRUE (reg.server.running());
+    test::TempFolder elsewhere;
+    const auto secret = test::writeFile (elsewhere / "secret.svg", "<svg>" + juce::String::repeatedString ("s", 400) + "</svg>");
+    const auto catalog = reg.root / "registry/v1/catalog.json";
+    catalog.replaceWithText (catalog.loadFileAsString()
+                                 .replace (reg.server.origin() + "/mascots/grumbot-2.svg", juce::URL (secret).toString (false))
+                                 .replace (reg.server.origin() + "/mascots/grumbot-2.mjs",
+                                           "http://localhost:" + juce::String (reg.server.port()) + "/mascots/grumbot-2.mjs"));
+    ASSERT_TRUE (catalog.loadFileAsString().contains ("file://"));
+    test::writeFile (reg.appData / "mascots/grumbot-2.mjs", "older copy");
+
+    ReleaseIndex index (reg.appData.dir, reg.server.origin());
+    EXPECT_EQ (describe (refreshNow (index)), "ok fresh Catalog updated");
+    EXPECT_FALSE ((reg.appData / "mascots/grumbot-2.svg").exists());
+    EXPECT_EQ ((reg.appData / "mascots/grumbot-2.mjs").loadFileAsString(), "older copy");
+    EXPECT_TRUE ((reg.appData / "mascots/grumbot-lite.mjs").existsAsFile());
+    EXPECT_FALSE (reg.server.requests().contains ("/mascots/grumbot-2.mjs"));
+}
+
 TEST (SampleRegistry, ServersThatNeverAnswerEndWithinTheTimeOuts)
 {
     SampleRegistry reg;
