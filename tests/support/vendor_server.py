@@ -38,6 +38,7 @@ requests_lock = threading.Lock()
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "VendorTest/1"
+    disable_nagle_algorithm = True   # headers and body go out in separate writes
 
     def log_message(self, fmt, *args):
         pass
