@@ -6,6 +6,7 @@
 #include <juce_core/juce_core.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <spawn.h>
@@ -33,9 +34,13 @@ namespace test
             if (mode == Mode::silent)
                 args.push_back ("--silent");
 
+            // Close-on-exec, so that a second server started later does not inherit this
+            // one's standard input and keep it alive after its owner has gone.
             int in[2], out[2];
             if (::pipe (in) != 0 || ::pipe (out) != 0)
                 return;
+            for (int fd : { in[0], in[1], out[0], out[1] })
+                ::fcntl (fd, F_SETFD, FD_CLOEXEC);
             posix_spawn_file_actions_t actions;
             posix_spawn_file_actions_init (&actions);
             posix_spawn_file_actions_adddup2 (&actions, in[0], 0);

@@ -9,6 +9,9 @@ set -euo pipefail
 dir="$1"
 mkdir -p "$dir"
 cd "$dir"
+# Several build folders may run this at once: one at a time.
+exec 9>"$dir/.lock"
+flock -w 120 9
 
 if [ ! -f server.crt ] || [ ! -f rogue.crt ]; then
     ext="subjectAltName=DNS:localhost,IP:127.0.0.1"
