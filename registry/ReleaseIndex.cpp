@@ -98,8 +98,17 @@ namespace hub
                 break;
             body.write (piece, (size_t) got);
         }
-        // Bytes that are not valid UTF-8 must not reach the framework's string type as such.
-        return InstallScan::textFromBytes (static_cast<const char*> (body.getData()), body.getDataSize());
+        // A UTF-8 byte-order mark is not part of the text (the JSON reader would stop at
+        // it, and cached files are kept without one). Bytes that are not valid UTF-8 must
+        // not reach the framework's string type as such.
+        auto* bytes = static_cast<const char*> (body.getData());
+        auto size = body.getDataSize();
+        if (size >= 3 && (juce::uint8) bytes[0] == 0xEF && (juce::uint8) bytes[1] == 0xBB && (juce::uint8) bytes[2] == 0xBF)
+        {
+            bytes += 3;
+            size -= 3;
+        }
+        return InstallScan::textFromBytes (bytes, size);
     }
 
     void ReleaseIndex::cacheRemoteFile (const juce::String& url, const juce::File& target, int maxBytes, const StopRequest& shouldStop)

@@ -229,6 +229,30 @@ TEST (SampleRegistry, OnlyHttpsAddressesAreCached)
     EXPECT_FALSE (reg.server.requests().contains ("/mascots/grumbot-2.mjs"));
 }
 
+TEST (SampleRegistry, ByteOrderMarksAreNotPartOfTheText)
+{
+    // A catalog and a mascot saved with a UTF-8 byte-order mark: the catalog reads, and
+    // the cached mascot is the text without the mark.
+    SampleRegistry reg;
+    ASSERT_TRUE (reg.server.running());
+    auto withMark = [] (const juce::File& f) {
+        juce::MemoryBlock marked ("\xEF\xBB\xBF", 3);
+        juce::MemoryBlock text;
+        f.loadFileAsData (text);
+        marked.append (text.getData(), text.getSize());
+        f.replaceWithData (marked.getData(), marked.getSize());
+    };
+    withMark (reg.root / "registry/v1/catalog.json");
+    withMark (reg.root / "mascots/hissmoth.svg");
+
+    ReleaseIndex index (reg.appData.dir, reg.server.origin());
+    EXPECT_EQ (describe (refreshNow (index)), "ok fresh Catalog updated");
+    juce::MemoryBlock cached, original;
+    (reg.appData / "mascots/hissmoth.svg").loadFileAsData (cached);
+    fixtures.getChildFile ("mascots/hissmoth.svg").loadFileAsData (original);
+    EXPECT_TRUE (cached == original);
+}
+
 TEST (SampleRegistry, ServersThatNeverAnswerEndWithinTheTimeOuts)
 {
     SampleRegistry reg;
