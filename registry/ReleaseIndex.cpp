@@ -186,7 +186,9 @@ namespace hub
                     continue;   // notice ids were checked when the catalog was read
                 wanted.add (f.getFileName());
                 const auto ageSeconds = (juce::Time::getCurrentTime() - f.getLastModificationTime()).inSeconds();
-                if (! f.existsAsFile() || ageSeconds >= (double) bannerMaxAgeSeconds)
+                // A file dated in the future (the clock was set back since) counts as old:
+                // otherwise it would not be fetched again until that date had passed.
+                if (! f.existsAsFile() || ageSeconds < 0 || ageSeconds >= (double) bannerMaxAgeSeconds)
                     cacheRemoteFile (notice.image, f, bannerMaxBytes, shouldExit);
             }
             if (shouldExit())

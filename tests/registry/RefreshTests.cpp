@@ -173,16 +173,18 @@ TEST (Refresh, BannerLimitsAgeAndCleanUp)
 {
     Registry reg;
     test::writeFile (reg.root / "files/big.svg", juce::String::repeatedString ("x", 1048576));
-    reg.writeCatalog (R"(, {"id":"big","image":")" + reg.origin() + R"(/files/big.svg"}, {"id":"old","image":")" + reg.origin() + R"(/files/banner.svg"}, {"id":"young","image":")" + reg.origin() + R"(/files/banner.svg"})");
+    reg.writeCatalog (R"(, {"id":"big","image":")" + reg.origin() + R"(/files/big.svg"}, {"id":"old","image":")" + reg.origin() + R"(/files/banner.svg"}, {"id":"young","image":")" + reg.origin() + R"(/files/banner.svg"}, {"id":"future","image":")" + reg.origin() + R"(/files/banner.svg"})");
 
     auto banners = reg.appData / "banners";
     test::writeFile (banners.getChildFile ("stale.svg"), "<svg/>");
     test::writeFile (banners.getChildFile ("keep.png"), "png");
     test::writeFile (banners.getChildFile ("old.svg"), "old");
     test::writeFile (banners.getChildFile ("young.svg"), "young");
+    test::writeFile (banners.getChildFile ("future.svg"), "future");
     const auto now = juce::Time::getCurrentTime();
     banners.getChildFile ("old.svg").setLastModificationTime (now - juce::RelativeTime::seconds (21600));
     banners.getChildFile ("young.svg").setLastModificationTime (now - juce::RelativeTime::seconds (21540));
+    banners.getChildFile ("future.svg").setLastModificationTime (now + juce::RelativeTime::days (30));
 
     ReleaseIndex index (reg.appData.dir, reg.origin());
     EXPECT_EQ (describe (reg.refresh (index)), "ok fresh Catalog updated");
@@ -192,6 +194,7 @@ TEST (Refresh, BannerLimitsAgeAndCleanUp)
     EXPECT_TRUE (banners.getChildFile ("keep.png").exists());
     EXPECT_EQ (banners.getChildFile ("old.svg").loadFileAsString(), svg (5000));
     EXPECT_EQ (banners.getChildFile ("young.svg").loadFileAsString(), "young");
+    EXPECT_EQ (banners.getChildFile ("future.svg").loadFileAsString(), svg (5000));   // dated ahead of the clock
 }
 
 TEST (Refresh, OversizedCatalogSilentServerAndUnknownCertificate)
