@@ -1,4 +1,5 @@
 #include "registry/CatalogReader.h"
+#include "scan/InstallScan.h"
 
 #include <clocale>
 #include <cwctype>
@@ -183,24 +184,9 @@ namespace hub
     juce::var CatalogReader::parseJson (const juce::String& text)
     {
         // The framework's JSON parser recurses once per level of nesting, so documents
-        // nested deeper than any real one are refused before it sees them. The parser
-        // takes strings in either quote mark; the scan must agree with it on what is
-        // inside a string, or brackets hidden from the scan would still reach the parser.
-        int depth = 0;
-        juce::juce_wchar quote = 0;
-        for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p)
-        {
-            const auto c = *p;
-            if (quote != 0)
-            {
-                if (c == '\\') { ++p; if (p.isEmpty()) break; }
-                else if (c == quote) quote = 0;
-                continue;
-            }
-            if (c == '"' || c == '\'') quote = c;
-            else if (c == '[' || c == '{') { if (++depth > maxJsonDepth) return {}; }
-            else if ((c == ']' || c == '}') && depth > 0) --depth;
-        }
+        // nested deeper than any real one are refused before it sees them.
+        if (InstallScan::jsonTooDeep (text, maxJsonDepth))
+            return {};
 
         juce::var result;
         if (juce::JSON::parse (joinSurrogateEscapes (text), result).failed())

@@ -86,28 +86,6 @@ namespace hub
             return InstallScan::textFromBytes (static_cast<const char*> (data.getData()), data.getSize());
         }
 
-        bool jsonTooDeep (const juce::String& text, int limit)
-        {
-            // Strings may be quoted with either quote mark; the other one inside a string
-            // is plain text and must not hide the brackets that follow it.
-            int depth = 0;
-            juce::juce_wchar quote = 0;
-            for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p)
-            {
-                const auto c = *p;
-                if (quote != 0)
-                {
-                    if (c == '\\') { ++p; if (p.isEmpty()) break; }
-                    else if (c == quote) quote = 0;
-                    continue;
-                }
-                if (c == '"' || c == '\'') quote = c;
-                else if (c == '[' || c == '{') { if (++depth > limit) return true; }
-                else if ((c == ']' || c == '}') && depth > 0) --depth;
-            }
-            return false;
-        }
-
         juce::String textOf (const juce::var& v)
         {
             if (v.isString() || v.isInt() || v.isInt64() || v.isDouble())
@@ -165,6 +143,28 @@ namespace hub
             }
         }
         return juce::String::fromUTF8 (clean.data(), (int) clean.size());
+    }
+
+    bool InstallScan::jsonTooDeep (const juce::String& text, int limit)
+    {
+        // Strings may be quoted with either quote mark; the other one inside a string
+        // is plain text and must not hide the brackets that follow it.
+        int depth = 0;
+        juce::juce_wchar quote = 0;
+        for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p)
+        {
+            const auto c = *p;
+            if (quote != 0)
+            {
+                if (c == '\\') { ++p; if (p.isEmpty()) break; }
+                else if (c == quote) quote = 0;
+                continue;
+            }
+            if (c == '"' || c == '\'') quote = c;
+            else if (c == '[' || c == '{') { if (++depth > limit) return true; }
+            else if ((c == ']' || c == '}') && depth > 0) --depth;
+        }
+        return false;
     }
 
     int InstallScan::compareVersions (const juce::String& a, const juce::String& b)
@@ -465,7 +465,7 @@ namespace hub
     InstallScan::ModuleInfo InstallScan::readModuleInfoText (const juce::String& text)
     {
         ModuleInfo info;
-        if (text.isEmpty() || jsonTooDeep (text, maxNesting))
+        if (text.isEmpty() || InstallScan::jsonTooDeep (text, maxNesting))
             return info;
 
         juce::var parsed;

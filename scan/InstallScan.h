@@ -58,6 +58,11 @@ namespace hub
         // they are; every other byte (and NUL) becomes "?".
         static juce::String textFromBytes (const char* bytes, size_t size);
 
+        // Whether a JSON text nests brackets deeper than `limit`, counted the way the
+        // framework's parser reads strings (either quote mark); checked before that
+        // recursive parser sees a document.
+        static bool jsonTooDeep (const juce::String& text, int limit);
+
         // Files larger than this are not read; they count as missing.
         static constexpr juce::int64 maxReadBytes = 1024 * 1024;
     };
