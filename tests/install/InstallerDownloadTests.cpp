@@ -82,21 +82,6 @@ namespace
         }
     };
 
-    // The paths the server has been asked for, in order.
-    juce::StringArray requestsOf (const test::VendorServer& server)
-    {
-        juce::StringArray list;
-        auto stream = juce::URL (server.origin() + "/__requests").createInputStream (
-            juce::URL::InputStreamOptions (juce::URL::ParameterHandling::inAddress).withConnectionTimeoutMs (3000));
-        if (stream == nullptr)
-            return list;
-        const auto parsed = juce::JSON::parse (stream->readEntireStreamAsString());
-        if (auto* a = parsed.getArray())
-            for (auto& v : *a)
-                list.add (v.toString());
-        return list;
-    }
-
     juce::MemoryBlock contentOf (const juce::File& f)
     {
         juce::MemoryBlock mb;
@@ -127,7 +112,7 @@ TEST (InstallDownload, DownloadsVerifiesAndSavesIntoANewFolder)
     EXPECT_EQ (contentOf (job.target()), job.content) << "the verified file stays in the download folder";
     EXPECT_FALSE (job.part().exists());
     EXPECT_EQ (job.checker->calls.load(), 1);
-    EXPECT_EQ (requestsOf (*job.server), juce::StringArray { "/files/Grumbot-2.0.pkg" });
+    EXPECT_EQ (job.server->requests(), juce::StringArray { "/files/Grumbot-2.0.pkg" });
 
     EXPECT_EQ (log.installLines().joinIntoString ("|"),
                "[install] grumbot 2.0 downloading: Downloading Grumbot-2.0.pkg|"
@@ -154,7 +139,7 @@ TEST (InstallDownload, NotFoundThreeTimesWithTheRealPauses)
     EXPECT_EQ (st.attempt, 3);
     EXPECT_GE (elapsed, 7000u);
     EXPECT_LT (elapsed, 12000u);
-    EXPECT_EQ (requestsOf (*job.server).size(), 3);
+    EXPECT_EQ (job.server->requests().size(), 3);
     EXPECT_FALSE (job.part().exists());
     EXPECT_FALSE (job.target().exists());
 
@@ -186,7 +171,7 @@ TEST (InstallDownload, DamagedDownloadsFailAfterThreeAttempts)
         EXPECT_EQ (st.error, c.text);
         EXPECT_EQ (st.message, c.text);
         EXPECT_EQ (st.attempt, 3);
-        EXPECT_EQ (requestsOf (*job.server).size(), 3);
+        EXPECT_EQ (job.server->requests().size(), 3);
         EXPECT_FALSE (job.part().exists());
         EXPECT_FALSE (job.target().exists());
         EXPECT_EQ (job.checker->calls.load(), 0);
@@ -283,13 +268,13 @@ TEST (InstallDownload, VerifiedFileIsReusedOnlyWithADigest)
     ASSERT_EQ (job.runToEnd (job.request()).stage, InstallProgress::done);
     auto again = job.runToEnd (job.request());
     EXPECT_EQ (again.stage, InstallProgress::done);
-    EXPECT_EQ (requestsOf (*job.server).size(), 1) << "second job reused the verified file";
+    EXPECT_EQ (job.server->requests().size(), 1) << "second job reused the verified file";
     EXPECT_TRUE (log.installLines().contains ("[install] grumbot 2.0 verifying: Already downloaded"));
 
     auto noDigest = job.request();
     noDigest.sha256 = {};
     EXPECT_EQ (job.runToEnd (noDigest).stage, InstallProgress::done);
-    EXPECT_EQ (requestsOf (*job.server).size(), 2) << "without a digest nothing is reused";
+    EXPECT_EQ (job.server->requests().size(), 2) << "without a digest nothing is reused";
 }
 
 TEST (InstallDownload, AddressChecksAgainstTheServer)
@@ -323,7 +308,7 @@ TEST (InstallDownload, AddressChecksAgainstTheServer)
             EXPECT_EQ (error, "This download address is not from TARVO");
         }
     }
-    EXPECT_EQ (requestsOf (*job.server).size(), 2);
+    EXPECT_EQ (job.server->requests().size(), 2);
 }
 
 TEST (InstallDownload, SecondStartDoesNotDisturbTheRunningJob)
@@ -342,7 +327,7 @@ TEST (InstallDownload, SecondStartDoesNotDisturbTheRunningJob)
     auto st = job.installer->state();
     EXPECT_EQ (st.stage, InstallProgress::done) << st.error;
     EXPECT_EQ (st.product, "grumbot");
-    EXPECT_EQ (requestsOf (*job.server).size(), 1);
+    EXPECT_EQ (job.server->requests().size(), 1);
 }
 
 TEST (InstallDownload, UntrustedCertificateDeliversNothing)
